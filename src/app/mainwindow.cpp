@@ -1,0 +1,81 @@
+#include "app/mainwindow.h"
+
+#include "app/mainwindowform.h"
+#include "console/console.h"
+#include "console/utf8decoder.h"
+#include "serial/capturestore.h"
+#include "settings/settingsdialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTextDecoder>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , form(new MainWindowForm)
+    , statusLabel(new QLabel)
+    , console(new Console)
+    , settingsDialog(new SettingsDialog)
+    , serialPort(new QSerialPort(this))
+    , receiveDecoder(newUtf8StreamDecoder())
+{
+    form->setupForm(this);
+    console->setEnabled(false);
+    setCentralWidget(console);
+
+    form->actionConnect->setEnabled(true);
+    form->actionDisconnect->setEnabled(false);
+    form->actionQuit->setEnabled(true);
+    form->actionConfigure->setEnabled(true);
+    form->actionStart_Stop_2->setEnabled(true);
+
+    // The port name typed by the user is shown here: never read it as markup.
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setTextFormat(Qt::PlainText);
+    form->statusBar->addWidget(statusLabel);
+
+    // The dialog has no parent; it must not keep the program running once the
+    // main window has been closed.
+    settingsDialog->setAttribute(Qt::WA_QuitOnClose, false);
+
+    connectActions();
+    receivedChunks.clear();
+
+    connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
+    connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
+    connect(console, &Console::getData, this, &MainWindow::writeData);
+}
+
+MainWindow::~MainWindow()
+{
+    delete settingsDialog;
+    delete form;
+}
+
+void MainWindow::about()
+{
+    QMessageBox::about(this, tr("About Tarvex Terminal"),
+                       tr("This <b>Tarvex Terminal</b> application captures the <b>Raw Data of "
+                          "myoelectric potential</b> acquired by <b>Tarvex</b> into a "
+                          "host(Windows, Linux, Android, ios, ... etc) and saves it."));
+}
+
+void MainWindow::setStatusText(const QString &text)
+{
+    statusLabel->setText(text);
+}
+
+void MainWindow::connectActions()
+{
+    connect(form->actionConnect, &QAction::triggered, this, &MainWindow::openSerialPort);
+    connect(form->actionDisconnect, &QAction::triggered, this, &MainWindow::closeSerialPort);
+    connect(form->actionQuit, &QAction::triggered, this, &MainWindow::close);
+    connect(form->actionConfigure, &QAction::triggered, settingsDialog, &SettingsDialog::show);
+    connect(form->actionClear, &QAction::triggered, console, &Console::clear);
+    connect(form->actionAbout, &QAction::triggered, this, &MainWindow::about);
+    connect(form->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
+    connect(form->actionStart_Stop_2, &QAction::triggered, this, &MainWindow::dataReceiveStart);
+}

@@ -1,0 +1,179 @@
+#include "console/console.h"
+
+#include "console/utf8decoder.h"
+
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDecoder>
+
+namespace {
+
+const QChar LineFeed(u'\n');
+
+bool isBlockBreak(QChar c)
+{
+    // Characters that a text cursor turns into a new block when inserted.
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == u'\xfdd0'
+           || c == u'\xfdd1';
+}
+
+} // namespace
+
+Console::Console(QWidget *parent)
+    : QPlainTextEdit(parent)
+    , decoder(newUtf8StreamDecoder())
+{
+    document()->setMaximumBlockCount(MaxLines);
+    // An undo history would keep every received byte for the life of the window.
+    setUndoRedoEnabled(false);
+
+    QPalette p = palette();
+    p.setBrush(QPalette::All, QPalette::Base, QBrush(Qt::black, Qt::SolidPattern));
+    p.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::green, Qt::SolidPattern));
+    setPalette(p);
+}
+
+Console::~Console() = default;
+
+void Console::displayData(const QByteArray &data)
+{
+    const QString text = toDisplayText(data);
+    if (!text.isEmpty())
+        insertBounded(text);
+    QScrollBar *bar = verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void Console::setLocalEcho(bool set)
+{
+    localEchoOn = set;
+}
+
+void Console::resetDecoder()
+{
+    decoder = newUtf8StreamDecoder();
+    lastWasCarriageReturn = false;
+}
+
+// Decodes across deliveries, drops zero bytes (they cannot be shown) and turns
+// every kind of line break into a single LF so that lines can be counted.
+QString Console::toDisplayText(const QByteArray &data)
+{
+    const QString decoded = decoder->toUnicode(data);
+    QString text;
+    text.reserve(decoded.size());
+    for (const QChar c : decoded) {
+        if (c.isNull())
+            continue;
+        const bool completesCrLf = c == u'\n' && lastWasCarriageReturn;
+        lastWasCarriageReturn = c == u'\r';
+        if (completesCrLf)
+            continue;
+        text.append(isBlockBreak(c) ? LineFeed : c);
+    }
+    return text;
+}
+
+namespace {
+
+// Cuts every line of text to its newest MaxLineLength characters. The first line
+// continues one that already holds headLength characters; how many of those have
+// to go is returned in dropFromHead.
+QString trimLines(const QString &text, int headLength, int maxLength, int *dropFromHead)
+{
+    QString trimmed;
+    trimmed.reserve(text.size());
+    int lineStart = 0;
+    bool firstLine = true;
+    while (lineStart <= text.size()) {
+        int lineEnd = text.indexOf(LineFeed, lineStart);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        int length = lineEnd - lineStart;
+        const int existing = firstLine ? headLength : 0;
+        if (length >= maxLength) {
+            if (firstLine)
+                *dropFromHead = existing;
+            lineStart = lineEnd - maxLength;
+            length = maxLength;
+        } else if (existing + length > maxLength) {
+            *dropFromHead = existing + length - maxLength;
+        }
+        trimmed.append(text.midRef(lineStart, length));
+        if (lineEnd < text.size())
+            trimmed.append(LineFeed);
+        lineStart = lineEnd + 1;
+        firstLine = false;
+    }
+    return trimmed;
+}
+
+} // namespace
+
+// Inserts in one edit, bounded so that the cost does not depend on what came before:
+// at most MaxLines lines and at most MaxLineLength characters in each.
+void Console::insertBounded(QString text)
+{
+    int breaks = text.count(LineFeed);
+    if (breaks > MaxLines) {
+        // Lines before the newest MaxLines would scroll out at once; the LF kept in
+        // front pushes the current line out with them.
+        int from = -1;
+        for (int skip = breaks - MaxLines; skip >= 0; --skip)
+            from = text.indexOf(LineFeed, from + 1);
+        text.remove(0, from);
+        breaks = MaxLines;
+    }
+
+    QTextCursor cursor = textCursor();
+    const QTextBlock block = cursor.block();
+    const int headLength = breaks > 0 ? cursor.positionInBlock() : block.length() - 1;
+    int dropFromHead = 0;
+    if (headLength + text.size() > MaxLineLength)
+        text = trimLines(text, headLength, MaxLineLength, &dropFromHead);
+
+    cursor.beginEditBlock();
+    if (dropFromHead > 0) {
+        QTextCursor head(block);
+        head.setPosition(block.position() + dropFromHead, QTextCursor::KeepAnchor);
+        head.removeSelectedText();
+    }
+    // The view's own cursor sits at the same place and moves on with the insertion.
+    cursor.insertText(text);
+    cursor.endEditBlock();
+}
+
+void Console::mousePressEvent(QMouseEvent *e)
+{
+    Q_UNUSED(e)
+    setFocus(Qt::OtherFocusReason);
+}
+
+void Console::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    Q_UNUSED(e)
+}
+
+void Console::keyPressEvent(QKeyEvent *e)
+{
+    switch (e->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        return;
+    default:
+        break;
+    }
+    if (localEchoOn)
+        QPlainTextEdit::keyPressEvent(e);
+    emit getData(e->text().toLocal8Bit());
+}
+
+void Console::contextMenuEvent(QContextMenuEvent *e)
+{
+    Q_UNUSED(e)
+}
