@@ -1,0 +1,516 @@
+#include "simulateddevice.h"
+
+#include "generators.h"
+#include "linespeed.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__APPLE__)
+#include <util.h>
+#elif defined(__FreeBSD__)
+#include <libutil.h>
+#else
+#include <pty.h>
+#endif
+
+namespace devsim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How long a hang-up waits for the host to read what is already on the line.
+constexpr auto kDrainLimit = 5s;
+// The kernel moves written bytes to the reader's queue asynchronously; an empty queue
+// only counts once it has stayed empty this long.
+constexpr auto kDrainSettle = 30ms;
+constexpr auto kSpeedRefresh = 100ms;
+// Token buckets hold at most this much time's worth, so a stalled loop cannot burst.
+constexpr double kBurstSeconds = 0.05;
+
+std::string errnoText(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+bool setFdFlags(int fd, bool nonBlocking)
+{
+    const int fdFlags = fcntl(fd, F_GETFD);
+    if (fdFlags < 0 || fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) != 0)
+        return false;
+    if (!nonBlocking)
+        return true;
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool makeRaw(int fd)
+{
+    termios tio {};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+struct SimulatedDevice::Private {
+    explicit Private(const DeviceOptions &options)
+        : opt(options),
+          pattern(options.seed, patternLimit(options)),
+          emg(options.seed, options.sampleRate),
+          chunkRng(0x6368756E6B73ull ^ options.seed)
+    {
+        if (opt.chunkBytes == 0)
+            opt.chunkBytes = 1;
+        if (opt.sampleRate <= 0)
+            opt.sampleRate = 1000;
+    }
+
+    static std::uint64_t patternLimit(const DeviceOptions &o)
+    {
+        if (o.totalBytes == 0 || o.hangupAfter == 0)
+            return std::max(o.totalBytes, o.hangupAfter);
+        return std::min(o.totalBytes, o.hangupAfter);
+    }
+
+    void run();
+    void readInput();
+    void produce(std::size_t budget, double &sampleTokens);
+    std::size_t limitBudget(std::size_t budget) const;
+    void afterWrite(const char *data, std::size_t size);
+    void drainAndHangUp();
+    void closeFds();
+    void removeLinks();
+    void notify(Event::Kind kind, std::string data = {});
+    LineSettings readSettings();
+
+    DeviceOptions opt;
+    int master = -1;
+    int slave = -1; // closed under mutex: lineSettings() uses it from other threads
+    int wake[2] = {-1, -1};
+    std::string path;
+    std::thread thread;
+    EventHandler handler;
+
+    std::atomic<bool> stopRequested {false};
+    std::atomic<bool> streaming {false};
+    std::atomic<bool> exhausted {false};
+    std::atomic<bool> hungUp {false};
+    std::atomic<std::uint64_t> bytesSent {0};
+
+    mutable std::mutex mutex;
+    std::string received;
+    std::string sent;
+    std::vector<std::string> links;
+    LineSettings lastSettings;
+
+    // Generator state lives here so that stop() and start() continue the same stream.
+    detail::PatternStream pattern;
+    detail::EmgSignal emg;
+    detail::Rng chunkRng;
+    std::string pending; // generated but not yet written
+};
+
+void SimulatedDevice::Private::notify(Event::Kind kind, std::string data)
+{
+    if (handler)
+        handler(Event {kind, std::move(data)});
+}
+
+LineSettings SimulatedDevice::Private::readSettings()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    termios tio {};
+    if (slave < 0 || tcgetattr(slave, &tio) != 0)
+        return lastSettings;
+    LineSettings s;
+    s.baudRate = std::max(0L, detail::lineSpeed(slave));
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: s.dataBits = 5; break;
+    case CS6: s.dataBits = 6; break;
+    case CS7: s.dataBits = 7; break;
+    default: s.dataBits = 8; break;
+    }
+    if (tio.c_cflag & PARENB) {
+        const bool odd = (tio.c_cflag & PARODD) != 0;
+        s.parity = odd ? 'O' : 'E';
+#ifdef CMSPAR
+        if (tio.c_cflag & CMSPAR)
+            s.parity = odd ? 'M' : 'S';
+#endif
+    }
+    s.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+#ifdef CRTSCTS
+    s.rtsCts = (tio.c_cflag & CRTSCTS) != 0;
+#endif
+    s.xonXoff = (tio.c_iflag & (IXON | IXOFF)) != 0;
+    lastSettings = s;
+    return s;
+}
+
+void SimulatedDevice::Private::readInput()
+{
+    char buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0)
+        return;
+    std::string chunk(buf, static_cast<std::size_t>(n));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        received += chunk;
+    }
+    // Events split at each toggle so that a log shows the state change right after its "s".
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+        if (chunk[i] != 's' || exhausted)
+            continue;
+        notify(Event::Received, chunk.substr(from, i + 1 - from));
+        from = i + 1;
+        const bool on = !streaming;
+        streaming = on;
+        notify(on ? Event::StreamingOn : Event::StreamingOff);
+    }
+    if (from < chunk.size())
+        notify(Event::Received, chunk.substr(from));
+}
+
+std::size_t SimulatedDevice::Private::limitBudget(std::size_t budget) const
+{
+    const std::uint64_t done = bytesSent;
+    for (std::uint64_t limit : {opt.totalBytes, opt.hangupAfter}) {
+        if (limit != 0)
+            budget = static_cast<std::size_t>(std::min<std::uint64_t>(budget, limit > done ? limit - done : 0));
+    }
+    return budget;
+}
+
+void SimulatedDevice::Private::produce(std::size_t budget, double &sampleTokens)
+{
+    if (opt.pattern == Pattern::TestPattern) {
+        if (pending.size() < budget)
+            pattern.append(pending, budget - pending.size());
+        return;
+    }
+    while (pending.size() < budget && (opt.fast || sampleTokens >= 1)) {
+        pending += std::to_string(emg.next());
+        pending += "\r\n";
+        if (!opt.fast)
+            sampleTokens -= 1;
+    }
+}
+
+void SimulatedDevice::Private::afterWrite(const char *data, std::size_t size)
+{
+    if (opt.keepSent) {
+        std::lock_guard<std::mutex> lock(mutex);
+        sent.append(data, size);
+    }
+    const std::uint64_t total = bytesSent += size;
+    if (opt.totalBytes != 0 && total >= opt.totalBytes && !exhausted) {
+        exhausted = true;
+        streaming = false;
+        notify(Event::LimitReached);
+    }
+}
+
+void SimulatedDevice::Private::run()
+{
+    double byteTokens = 0;
+    double sampleTokens = 0;
+    long baud = 0;
+    bool wasStreaming = false;
+    Clock::time_point lastRefill = Clock::now();
+    Clock::time_point lastSpeedRead = lastRefill;
+
+    while (!stopRequested) {
+        const Clock::time_point now = Clock::now();
+        const bool on = streaming;
+        if (on && !wasStreaming) {
+            // The host may have changed the speed while we were idle.
+            baud = readSettings().baudRate;
+            lastSpeedRead = lastRefill = now;
+            byteTokens = sampleTokens = 0;
+        } else if (on && now - lastSpeedRead >= kSpeedRefresh) {
+            baud = readSettings().baudRate;
+            lastSpeedRead = now;
+        }
+        wasStreaming = on;
+
+        std::size_t toWrite = 0;
+        int timeoutMs = -1;
+        if (on) {
+            std::size_t budget = 0;
+            const double byteRate = baud / 10.0;
+            if (opt.fast) {
+                // Random sizes so write boundaries land anywhere, inside characters too.
+                budget = 1 + chunkRng.below(static_cast<std::uint32_t>(std::min<std::size_t>(opt.chunkBytes, 1u << 30)));
+            } else {
+                const double dt = std::chrono::duration<double>(now - lastRefill).count();
+                lastRefill = now;
+                byteTokens = std::min(byteTokens + dt * byteRate, std::max(1.0, byteRate * kBurstSeconds));
+                sampleTokens = std::min(sampleTokens + dt * opt.sampleRate,
+                                        std::max(1.0, opt.sampleRate * kBurstSeconds));
+                budget = std::min(static_cast<std::size_t>(byteTokens), opt.chunkBytes);
+            }
+            budget = limitBudget(budget);
+            produce(budget, sampleTokens);
+            toWrite = std::min(budget, pending.size());
+            timeoutMs = 100;
+            if (toWrite == 0 && !opt.fast && byteRate > 0) {
+                double waitSeconds = byteTokens < 1 ? (1 - byteTokens) / byteRate : 0;
+                if (opt.pattern == Pattern::Samples && pending.empty() && sampleTokens < 1)
+                    waitSeconds = std::max(waitSeconds, (1 - sampleTokens) / opt.sampleRate);
+                timeoutMs = std::clamp(static_cast<int>(std::ceil(waitSeconds * 1000)), 1, 100);
+            }
+        }
+
+        pollfd fds[2] = {{master, static_cast<short>(POLLIN | (toWrite > 0 ? POLLOUT : 0)), 0},
+                         {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (::read(wake[0], drain, sizeof drain) > 0) {
+            }
+            continue;
+        }
+        if (fds[0].revents & POLLIN) {
+            // Re-plan: the input may have switched the stream off.
+            readInput();
+            continue;
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) {
+            ::poll(&fds[1], 1, 10); // no host end at all; avoid spinning
+            continue;
+        }
+        if (!(fds[0].revents & POLLOUT) || toWrite == 0 || !streaming)
+            continue;
+
+        const ssize_t written = ::write(master, pending.data(), toWrite);
+        if (written < 0 && errno != EAGAIN && errno != EINTR)
+            break; // would spin: poll keeps reporting a line that cannot be written
+        if (written <= 0)
+            continue; // the host is not reading; poll waits for room
+        const std::size_t w = static_cast<std::size_t>(written);
+        if (!opt.fast)
+            byteTokens -= static_cast<double>(w);
+        afterWrite(pending.data(), w);
+        pending.erase(0, w);
+        if (opt.hangupAfter != 0 && bytesSent >= opt.hangupAfter) {
+            drainAndHangUp();
+            return;
+        }
+    }
+}
+
+void SimulatedDevice::Private::drainAndHangUp()
+{
+    exhausted = true;
+    streaming = false;
+    // Closing the master discards unread input, so give the host time to read it first.
+    const Clock::time_point deadline = Clock::now() + kDrainLimit;
+    Clock::time_point emptySince {};
+    bool empty = false;
+    while (!stopRequested && Clock::now() < deadline) {
+        int queued = 0;
+        if (::ioctl(slave, FIONREAD, &queued) != 0)
+            break;
+        const Clock::time_point now = Clock::now();
+        if (queued > 0) {
+            empty = false;
+        } else if (!empty) {
+            empty = true;
+            emptySince = now;
+        } else if (now - emptySince >= kDrainSettle) {
+            break;
+        }
+        pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, 5) > 0 && (fds[0].revents & POLLIN))
+            readInput();
+    }
+    closeFds();
+    removeLinks(); // before hungUp(), so whoever sees the hang-up also sees the link gone
+    hungUp = true;
+    notify(Event::HungUp);
+}
+
+void SimulatedDevice::Private::closeFds()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (int *fd : {&master, &slave}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void SimulatedDevice::Private::removeLinks()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string &link : links) {
+        // Leave it alone if someone has pointed it elsewhere meanwhile.
+        char target[4096];
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == path)
+            ::unlink(link.c_str());
+    }
+    links.clear();
+}
+
+SimulatedDevice::SimulatedDevice(DeviceOptions options) : d(new Private(options)) {}
+
+SimulatedDevice::~SimulatedDevice()
+{
+    stop();
+    d->closeFds();
+    d->removeLinks();
+    for (int fd : d->wake) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+bool SimulatedDevice::open(std::string *error)
+{
+    auto fail = [error](const std::string &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (d->master >= 0 || d->hungUp)
+        return fail("the device is already open");
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return fail(errnoText("openpty failed"));
+    d->master = master;
+    d->slave = slave;
+    char name[256];
+    if (::ttyname_r(slave, name, sizeof name) != 0) {
+        const std::string message = errnoText("cannot name the pseudo-terminal");
+        d->closeFds();
+        return fail(message);
+    }
+    d->path = name;
+    // CLOEXEC: a stray master copy in a child would keep the line from ever hanging up.
+    // The far end starts raw too, so nothing echoes the device's own data back to it.
+    if (!setFdFlags(master, true) || !setFdFlags(slave, false) || !makeRaw(master) || !makeRaw(slave)) {
+        const std::string message = errnoText("cannot set up the pseudo-terminal");
+        d->closeFds();
+        return fail(message);
+    }
+    if (::pipe(d->wake) != 0 || !setFdFlags(d->wake[0], true) || !setFdFlags(d->wake[1], true)) {
+        const std::string message = errnoText("cannot create the wake-up pipe");
+        d->closeFds();
+        return fail(message);
+    }
+    d->readSettings();
+    return true;
+}
+
+std::string SimulatedDevice::path() const
+{
+    return d->path;
+}
+
+void SimulatedDevice::setEventHandler(EventHandler handler)
+{
+    d->handler = std::move(handler);
+}
+
+void SimulatedDevice::start()
+{
+    if (d->thread.joinable() || d->master < 0)
+        return;
+    d->stopRequested = false;
+    d->thread = std::thread(&Private::run, d.get());
+}
+
+void SimulatedDevice::stop()
+{
+    d->stopRequested = true;
+    if (d->wake[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = ::write(d->wake[1], &byte, 1);
+    }
+    if (d->thread.joinable())
+        d->thread.join();
+}
+
+bool SimulatedDevice::linkTo(const std::string &linkPath, std::string *error)
+{
+    auto fail = [error](const std::string &message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (d->path.empty() || d->hungUp)
+        return fail("the device is not open");
+    struct stat st {};
+    if (::lstat(linkPath.c_str(), &st) == 0) {
+        // A stale link from an earlier run is replaced; anything else is not ours to remove.
+        if (!S_ISLNK(st.st_mode))
+            return fail(linkPath + " exists and is not a symbolic link");
+        if (::unlink(linkPath.c_str()) != 0)
+            return fail(errnoText("cannot replace " + linkPath));
+    }
+    if (::symlink(d->path.c_str(), linkPath.c_str()) != 0)
+        return fail(errnoText("cannot create " + linkPath));
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->links.push_back(linkPath);
+    return true;
+}
+
+std::string SimulatedDevice::received() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->received;
+}
+
+std::string SimulatedDevice::sent() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->sent;
+}
+
+std::uint64_t SimulatedDevice::bytesSent() const
+{
+    return d->bytesSent;
+}
+
+bool SimulatedDevice::streaming() const
+{
+    return d->streaming;
+}
+
+bool SimulatedDevice::hungUp() const
+{
+    return d->hungUp;
+}
+
+LineSettings SimulatedDevice::lineSettings() const
+{
+    return d->readSettings();
+}
+
+} // namespace devsim
