@@ -1,0 +1,51 @@
+#include "modalanswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QFileDialog>
+#include <QMessageBox>
+
+ModalAnswerer::ModalAnswerer(QObject *parent)
+    : QObject(parent)
+{
+    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::answer);
+    timer.start(5);
+}
+
+void ModalAnswerer::answer()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal == answered && ++unansweredTicks > 400) {
+        // Still open long after its answer: close it so that the test fails instead of hanging.
+        modal->close();
+        return;
+    }
+    if (!modal || modal == answered)
+        return;
+    answered = modal;
+    unansweredTicks = 0;
+    // Answered from a fresh event, not from inside this timer's slot: the answer may open
+    // another modal window (the overwrite question), and it must be answered too.
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        fileDialogs << dialog->windowTitle() + '|' + dialog->directory().path() + '|'
+                           + dialog->nameFilters().join(";;");
+        const QString name = fileName;
+        QTimer::singleShot(0, dialog, [dialog, name] {
+            if (name.isNull()) {
+                dialog->reject();
+            } else {
+                // Typed, as a user would: selectFile() leaves a focused name field alone.
+                dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(name);
+                static_cast<QDialog *>(dialog)->accept(); // public through the base
+            }
+        });
+    } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        QAbstractButton *button = box->button(QMessageBox::Yes);
+        if (!button) {
+            boxes << box->windowTitle() + ": " + box->text();
+            button = box->button(QMessageBox::Ok);
+        }
+        QTimer::singleShot(0, button, &QAbstractButton::click);
+    }
+}

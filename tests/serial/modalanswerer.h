@@ -1,0 +1,32 @@
+#ifndef MODALANSWERER_H
+#define MODALANSWERER_H
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+// Answers the modal windows the program opens while a test drives it: a file dialog gets
+// the chosen name (or is cancelled), an overwrite question is confirmed, and every other
+// message box is recorded as "title: text" and closed.
+class QWidget;
+
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ModalAnswerer(QObject *parent = nullptr);
+
+    QString fileName;           // null: cancel file dialogs
+    QStringList boxes;          // message boxes seen
+    QStringList fileDialogs;    // "caption|directory|filters" of file dialogs seen
+
+private:
+    void answer();
+    QTimer timer;
+    QPointer<QWidget> answered;
+    int unansweredTicks = 0;
+};
+
+#endif // MODALANSWERER_H
