@@ -1,5 +1,7 @@
 // Saving the capture to a file and reading one back.
 
+#include "serial/capturefile.h"
+
 #include "app/mainwindow.h"
 #include "serial/capturestore.h"
 
@@ -8,6 +10,43 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QTextStream>
+
+namespace CaptureFile {
+
+SaveResult save(const QString &fileName, const QStringList &chunks)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return SaveResult::OpenFailed;
+    // UTF-8 whatever the locale: a device sending UTF-8 gets back exactly its bytes.
+    for (const QString &chunk : chunks) {
+        const QByteArray bytes = chunk.toUtf8();
+        if (file.write(bytes) != bytes.size())
+            break; // commit() fails after a failed write
+    }
+    return file.commit() ? SaveResult::Saved : SaveResult::WriteFailed;
+}
+
+bool load(const QString &fileName, QStringList *lines)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    *lines += readLines(&file);
+    return true;
+}
+
+QStringList readLines(QIODevice *device)
+{
+    QTextStream in(device);
+    in.setCodec("UTF-8");
+    QStringList lines;
+    while (!in.atEnd())
+        lines.append(in.readLine());
+    return lines;
+}
+
+} // namespace CaptureFile
 
 namespace {
 const char *const FileFilter = QT_TRANSLATE_NOOP("MainWindow", "text file (*.txt);;all (*.*)");
@@ -20,21 +59,16 @@ void MainWindow::on_actionSave_triggered()
     if (fileName.isEmpty())
         return;
 
-    // Written aside and renamed over the old file only once complete, so a failing
-    // write never destroys an earlier capture.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
+    switch (CaptureFile::save(fileName, receivedChunks)) {
+    case CaptureFile::SaveResult::Saved:
+        break;
+    case CaptureFile::SaveResult::OpenFailed:
         QMessageBox::critical(this, tr("Error"), tr("Could not open file"));
-        return;
-    }
-    // UTF-8 whatever the locale: a device sending UTF-8 gets back exactly its bytes.
-    for (const QString &chunk : qAsConst(receivedChunks)) {
-        const QByteArray bytes = chunk.toUtf8();
-        if (file.write(bytes) != bytes.size())
-            break;
-    }
-    if (!file.commit())
+        break;
+    case CaptureFile::SaveResult::WriteFailed:
         QMessageBox::critical(this, tr("Error"), tr("Could not save file"));
+        break;
+    }
 }
 
 void MainWindow::on_actionOpen_triggered()
@@ -44,13 +78,6 @@ void MainWindow::on_actionOpen_triggered()
     if (fileName.isEmpty())
         return;
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!CaptureFile::load(fileName, &receivedChunks))
         QMessageBox::critical(this, tr("Error"), tr("Could not open file"));
-        return;
-    }
-    QTextStream in(&file);
-    in.setCodec("UTF-8");
-    while (!in.atEnd())
-        receivedChunks.append(in.readLine());
 }
