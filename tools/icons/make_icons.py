@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Draw the Tarvex Terminal toolbar icons and write them as PNG files.
 
-Usage: make_icons.py [OUTPUT_DIR]    (default: resources/images of the repository)
+Usage: make_icons.py [OUTPUT_DIR [APP_ICON_DIR]]
+    (defaults: resources/images and data/icons/hicolor of the repository)
+
+The application icon for the desktop entry goes to APP_ICON_DIR/NxN/apps/.
 
 Only the standard library is used, so the icons can be rebuilt anywhere.
 Shapes are signed distance functions (negative inside) in a 128-unit design
@@ -301,6 +304,20 @@ def startstop(disc, play, stop):
     return cv
 
 
+def icon_app(size):
+    """Muscle-activity burst traced in green on a console-black tile."""
+    cv = Canvas(size)
+    outlined(cv, box(6, 6, 122, 122, 22), vgrad((44, 52, 62), (12, 14, 18), 6, 122))
+    cv.fill(capsule(20, 64, 108, 64, 1.5), (40, 90, 60))
+    trace = [(18, 64), (34, 64), (40, 54), (45, 78), (50, 36), (55, 94), (60, 26),
+             (66, 100), (71, 40), (76, 86), (81, 54), (86, 72), (92, 64), (110, 64)]
+    cv.fill(union(*(capsule(*a, *b, 4) for a, b in zip(trace, trace[1:]))), (60, 230, 100))
+    return cv
+
+
+APP_ID = 'io.github.tarvex.TarvexTerminal'
+APP_SIZES = (48, 64, 128)
+
 ICONS = [
     ('connect.png', icon_connect, None),
     ('disconnect.png', icon_disconnect, None),
@@ -319,6 +336,12 @@ def main():
     for name, draw, depth in ICONS:
         save(draw(), os.path.join(out, name), depth)
         print(os.path.join(out, name))
+    app = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, 'data', 'icons', 'hicolor')
+    for n in APP_SIZES:
+        path = os.path.join(app, '%dx%d' % (n, n), 'apps', APP_ID + '.png')
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        save(icon_app(n), path)
+        print(path)
 
 
 if __name__ == '__main__':
