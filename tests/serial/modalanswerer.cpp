@@ -16,14 +16,17 @@ ModalAnswerer::ModalAnswerer(QObject *parent)
 void ModalAnswerer::answer()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    if (modal && modal == answered && ++unansweredTicks > 400) {
+    if (!modal)
+        return;
+    // Marked on the window itself: a file dialog is active again for a moment after the
+    // overwrite question it opened is answered, and must not be answered twice.
+    if (modal->property("answered").toBool()) {
         // Still open long after its answer: close it so that the test fails instead of hanging.
-        modal->close();
+        if (++unansweredTicks > 400)
+            modal->close();
         return;
     }
-    if (!modal || modal == answered)
-        return;
-    answered = modal;
+    modal->setProperty("answered", true);
     unansweredTicks = 0;
     // Answered from a fresh event, not from inside this timer's slot: the answer may open
     // another modal window (the overwrite question), and it must be answered too.

@@ -2,7 +2,6 @@
 #define MODALANSWERER_H
 
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -25,7 +24,6 @@ public:
 private:
     void answer();
     QTimer timer;
-    QPointer<QWidget> answered;
     int unansweredTicks = 0;
 };
 
