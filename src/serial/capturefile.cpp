@@ -30,7 +30,9 @@ SaveResult save(const QString &fileName, const QStringList &chunks)
 bool load(const QString &fileName, QStringList *lines)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // Not in text mode: that would drop every CR, also one inside a line. readLine()
+    // already takes both LF and CRLF as a line end.
+    if (!file.open(QIODevice::ReadOnly))
         return false;
     *lines += readLines(&file);
     return true;

@@ -16,7 +16,8 @@ SaveResult save(const QString &fileName, const QStringList &chunks);
 // Appends each line of the file, without its line end; false when it cannot be opened.
 bool load(const QString &fileName, QStringList *lines);
 
-// The lines of an open text-mode device, read as UTF-8 (a byte-order mark is honoured).
+// The lines of an open device, read as UTF-8 (a byte-order mark is honoured), each
+// without its LF or CRLF.
 QStringList readLines(QIODevice *device);
 
 } // namespace CaptureFile

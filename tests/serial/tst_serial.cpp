@@ -456,6 +456,9 @@ void TestSerial::saveFailures()
     child.start(QCoreApplication::applicationFilePath(),
                 {"--save-with-size-limit", name, QString::number(64 * 1024)});
     QVERIFY(child.waitForFinished(60000));
+    // Also how a sanitizer's finding in the child gets out.
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAllStandardError().constData());
     QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("Error: Could not save file"));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
@@ -469,6 +472,7 @@ void TestSerial::open_data()
 
     QTest::newRow("three lines") << QByteArray("a\nb\nc") << QStringList{"a", "b", "c"};
     QTest::newRow("CRLF, final line end") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+    QTest::newRow("lone CR kept") << QByteArray("a\rb\r\n") << QStringList{"a\rb"};
     QTest::newRow("empty file") << QByteArray() << QStringList();
     QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xc2\xb5V\n")
                                     << QStringList{QString::fromUtf8("µV")};
