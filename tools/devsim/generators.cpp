@@ -117,7 +117,7 @@ int EmgSignal::next()
         planBurst();
     double envelope = 0;
     if (m_n >= m_burstStart) {
-        const double s = std::sin(kPi * static_cast<double>(m_n - m_burstStart) / m_burstLength);
+        const double s = std::sin(kPi * static_cast<double>(m_n - m_burstStart) / static_cast<double>(m_burstLength));
         envelope = s * s;
     }
     // Light smoothing so the activity looks band-limited rather than white.

@@ -257,7 +257,7 @@ void SimulatedDevice::Private::run()
         int timeoutMs = -1;
         if (on) {
             std::size_t budget = 0;
-            const double byteRate = baud / 10.0;
+            const double byteRate = static_cast<double>(baud) / 10.0;
             if (opt.fast) {
                 // Random sizes so write boundaries land anywhere, inside characters too.
                 budget = 1 + chunkRng.below(static_cast<std::uint32_t>(std::min<std::size_t>(opt.chunkBytes, 1u << 30)));
