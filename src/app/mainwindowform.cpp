@@ -114,7 +114,8 @@ void MainWindowForm::retranslateForm(QMainWindow *window)
     actionDisconnect->setText(QCoreApplication::translate("MainWindow", "&Disconnect"));
     actionDisconnect->setToolTip(
         QCoreApplication::translate("MainWindow", "Disconnect from serial port"));
-    actionDisconnect->setShortcut(QKeySequence(QCoreApplication::translate("MainWindow", "Ctrl+D")));
+    actionDisconnect->setShortcut(
+        QKeySequence(QCoreApplication::translate("MainWindow", "Ctrl+D")));
     actionConfigure->setText(QCoreApplication::translate("MainWindow", "&Configure"));
     actionConfigure->setToolTip(QCoreApplication::translate("MainWindow", "Configure serial port"));
     actionConfigure->setShortcut(QKeySequence(QCoreApplication::translate("MainWindow", "Alt+C")));

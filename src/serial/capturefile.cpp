@@ -56,8 +56,8 @@ const char *const FileFilter = QT_TRANSLATE_NOOP("MainWindow", "text file (*.txt
 
 void MainWindow::on_actionSave_triggered()
 {
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("save file"), QStringLiteral("."), tr(FileFilter));
+    const QString fileName
+        = QFileDialog::getSaveFileName(this, tr("save file"), QStringLiteral("."), tr(FileFilter));
     if (fileName.isEmpty())
         return;
 
@@ -75,8 +75,8 @@ void MainWindow::on_actionSave_triggered()
 
 void MainWindow::on_actionOpen_triggered()
 {
-    const QString fileName = QFileDialog::getOpenFileName(
-        this, tr("open file"), QStringLiteral("."), tr(FileFilter));
+    const QString fileName
+        = QFileDialog::getOpenFileName(this, tr("open file"), QStringLiteral("."), tr(FileFilter));
     if (fileName.isEmpty())
         return;
 

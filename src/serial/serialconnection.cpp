@@ -37,8 +37,8 @@ void MainWindow::openSerialPort()
     form->actionConfigure->setEnabled(false);
     // One multi-argument arg() so that a "%2" in a typed port name is not substituted.
     setStatusText(tr("Connected to %1 : %2, %3, %4, %5, %6")
-                      .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText,
-                           p.stopBitsText, p.flowControlText));
+                      .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
+                           p.flowControlText));
     portOpened = 1;
 }
 

@@ -34,9 +34,8 @@ QStringList fromValues(const QString &portName, const QString &description,
 
 QStringList fromPort(const QSerialPortInfo &info)
 {
-    return fromValues(info.portName(), info.description(), info.manufacturer(),
-                      info.serialNumber(), info.systemLocation(), info.vendorIdentifier(),
-                      info.productIdentifier());
+    return fromValues(info.portName(), info.description(), info.manufacturer(), info.serialNumber(),
+                      info.systemLocation(), info.vendorIdentifier(), info.productIdentifier());
 }
 
 } // namespace PortDetails

@@ -9,7 +9,16 @@ class QSerialPortInfo;
 // name, description, manufacturer, serial number, location, vendor id, product id.
 namespace PortDetails {
 
-enum Position { Name, Description, Manufacturer, SerialNumber, Location, VendorId, ProductId, Count };
+enum Position {
+    Name,
+    Description,
+    Manufacturer,
+    SerialNumber,
+    Location,
+    VendorId,
+    ProductId,
+    Count
+};
 
 QStringList fromValues(const QString &portName, const QString &description,
                        const QString &manufacturer, const QString &serialNumber,

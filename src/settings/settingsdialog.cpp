@@ -3,8 +3,8 @@
 #include "settings/portdetails.h"
 #include "settings/settingsform.h"
 
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,12 +39,12 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     form->serialPortInfoListBox->setInsertPolicy(QComboBox::NoInsert);
 
     connect(form->applyButton, &QPushButton::clicked, this, &SettingsDialog::apply);
-    connect(form->serialPortInfoListBox, QOverload<int>::of(&QComboBox::currentIndexChanged),
-            this, &SettingsDialog::showPortInfo);
-    connect(form->baudRateBox, QOverload<int>::of(&QComboBox::currentIndexChanged),
-            this, &SettingsDialog::checkCustomBaudRatePolicy);
-    connect(form->serialPortInfoListBox, QOverload<int>::of(&QComboBox::currentIndexChanged),
-            this, &SettingsDialog::checkCustomDevicePathPolicy);
+    connect(form->serialPortInfoListBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SettingsDialog::showPortInfo);
+    connect(form->baudRateBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SettingsDialog::checkCustomBaudRatePolicy);
+    connect(form->serialPortInfoListBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SettingsDialog::checkCustomDevicePathPolicy);
 
     fillParameterChoices();
     listAvailablePorts();
@@ -67,12 +67,12 @@ void SettingsDialog::showPortInfo(int idx)
         return;
 
     const QStringList list = form->serialPortInfoListBox->itemData(idx).toStringList();
-    const auto detail = [&list](int position) {
-        return position < list.size() ? list.at(position) : tr("N/A");
-    };
+    const auto detail
+        = [&list](int position) { return position < list.size() ? list.at(position) : tr("N/A"); };
     form->descriptionLabel->setText(tr("Description: %1").arg(detail(PortDetails::Description)));
     form->manufacturerLabel->setText(tr("Manufacturer: %1").arg(detail(PortDetails::Manufacturer)));
-    form->serialNumberLabel->setText(tr("Serial number: %1").arg(detail(PortDetails::SerialNumber)));
+    form->serialNumberLabel->setText(
+        tr("Serial number: %1").arg(detail(PortDetails::SerialNumber)));
     form->locationLabel->setText(tr("Location: %1").arg(detail(PortDetails::Location)));
     form->vidLabel->setText(tr("Vendor Identifier: %1").arg(detail(PortDetails::VendorId)));
     form->pidLabel->setText(tr("Product Identifier: %1").arg(detail(PortDetails::ProductId)));
@@ -159,7 +159,8 @@ void SettingsDialog::readFormSettings()
     portSettings.parityText = form->parityBox->currentText();
     portSettings.stopBits = static_cast<QSerialPort::StopBits>(currentData(form->stopBitsBox));
     portSettings.stopBitsText = form->stopBitsBox->currentText();
-    portSettings.flowControl = static_cast<QSerialPort::FlowControl>(currentData(form->flowControlBox));
+    portSettings.flowControl
+        = static_cast<QSerialPort::FlowControl>(currentData(form->flowControlBox));
     portSettings.flowControlText = form->flowControlBox->currentText();
     portSettings.localEcho = form->localEchoCheckBox->isChecked();
 }

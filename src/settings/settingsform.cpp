@@ -14,8 +14,7 @@
 
 namespace {
 
-template<typename Widget>
-Widget *named(Widget *widget, const char *name)
+template<typename Widget> Widget *named(Widget *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -116,6 +115,7 @@ void SettingsForm::retranslateForm(QDialog *dialog)
     vidLabel->setText(QCoreApplication::translate("SettingsDialog", "Vendor ID:"));
     pidLabel->setText(QCoreApplication::translate("SettingsDialog", "Product ID:"));
     applyButton->setText(QCoreApplication::translate("SettingsDialog", "Apply"));
-    additionalOptionsGroupBox->setTitle(QCoreApplication::translate("SettingsDialog", "Additional options"));
+    additionalOptionsGroupBox->setTitle(
+        QCoreApplication::translate("SettingsDialog", "Additional options"));
     localEchoCheckBox->setText(QCoreApplication::translate("SettingsDialog", "Local echo"));
 }

@@ -64,6 +64,7 @@ void TestMainWindow::initialState()
 
 void TestMainWindow::actions_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("toolTip");
@@ -85,6 +86,7 @@ void TestMainWindow::actions_data()
     QTest::newRow("save") << "actionSave" << "Save" << "Save" << "" << false << true;
     QTest::newRow("start/stop") << "actionStart_Stop_2" << "&Start/Stop" << "Start/Stop"
                                 << "Ctrl+S" << true << true;
+    // clang-format on
 }
 
 void TestMainWindow::actions()

@@ -42,6 +42,7 @@ private slots:
 
 void TestConsole::display_data()
 {
+    // clang-format off
     QTest::addColumn<Chunks>("chunks");
     QTest::addColumn<QString>("shown");
 
@@ -54,6 +55,7 @@ void TestConsole::display_data()
     QTest::newRow("CRLF is one break") << Chunks{"a\r\nb"} << "a\nb";
     QTest::newRow("CRLF split across chunks") << Chunks{"a\r", "\nb"} << "a\nb";
     QTest::newRow("lone CR breaks") << Chunks{"a\rb"} << "a\nb";
+    // clang-format on
 }
 
 void TestConsole::display()
@@ -66,6 +68,7 @@ void TestConsole::display()
 
 void TestConsole::keepsNewestLines_data()
 {
+    // clang-format off
     QTest::addColumn<Chunks>("chunks");
 
     const QByteArray lines = numberedLines(1, 250);
@@ -75,6 +78,7 @@ void TestConsole::keepsNewestLines_data()
         single << numberedLines(i, i);
     QTest::newRow("a line per delivery") << single;
     QTest::newRow("uneven cuts") << Chunks{lines.left(7), lines.mid(7, 2000), lines.mid(2007)};
+    // clang-format on
 }
 
 void TestConsole::keepsNewestLines()
@@ -91,6 +95,7 @@ void TestConsole::keepsNewestLines()
 
 void TestConsole::boundsOverlongLines_data()
 {
+    // clang-format off
     QTest::addColumn<Chunks>("chunks");
     QTest::addColumn<QString>("lastLine");
 
@@ -104,6 +109,7 @@ void TestConsole::boundsOverlongLines_data()
     QTest::newRow("huge line then a short one") << Chunks{digits + "\nshort"} << "short";
     QTest::newRow("grows past the limit") << Chunks{digits.left(4000), digits.mid(4000, 200)}
                                           << QString::fromLatin1(digits.mid(104, 4096));
+    // clang-format on
 }
 
 void TestConsole::boundsOverlongLines()
@@ -133,6 +139,7 @@ void TestConsole::scrollsToBottom()
 
 void TestConsole::keys_data()
 {
+    // clang-format off
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("echo");
@@ -149,6 +156,7 @@ void TestConsole::keys_data()
         QTest::addRow("no text, %s", mode) << int(Qt::Key_Shift) << "" << echo
                                            << QList<QByteArray>{QByteArray()} << "";
     }
+    // clang-format on
 }
 
 void TestConsole::keys()

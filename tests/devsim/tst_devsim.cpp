@@ -31,24 +31,30 @@ constexpr int kTimeoutMs = 20000;
 bool isValidUtf8(const std::string &bytes)
 {
     QTextCodec::ConverterState state;
-    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.data(), static_cast<int>(bytes.size()), &state);
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.data(), static_cast<int>(bytes.size()),
+                                                 &state);
     return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
 speed_t standardSpeed(long baud)
 {
     switch (baud) {
-    case 9600: return B9600;
-    case 115200: return B115200;
-    default: return B38400;
+    case 9600:
+        return B9600;
+    case 115200:
+        return B115200;
+    default:
+        return B38400;
     }
 }
 
 // The host's end of the line, driven with plain POSIX as a serial port would be.
-class Host {
+class Host
+{
 public:
     explicit Host(const std::string &path)
-        : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
+        : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+    { }
     ~Host()
     {
         if (m_fd >= 0)
@@ -58,11 +64,12 @@ public:
 
     bool configure(long baud, tcflag_t cflags = CS8, tcflag_t iflags = 0)
     {
-        termios tio {};
+        termios tio{};
         if (::tcgetattr(m_fd, &tio) != 0)
             return false;
         cfmakeraw(&tio);
-        tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS)) | cflags | CREAD | CLOCAL;
+        tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS)) | cflags | CREAD
+            | CLOCAL;
         tio.c_iflag |= iflags;
         cfsetspeed(&tio, standardSpeed(baud));
         if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
@@ -81,7 +88,7 @@ public:
         std::string data;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (data.size() < limit && Clock::now() < deadline) {
-            pollfd pfd {m_fd, POLLIN, 0};
+            pollfd pfd{m_fd, POLLIN, 0};
             ::poll(&pfd, 1, 50);
             char buf[4096];
             const ssize_t n = ::read(m_fd, buf, std::min(sizeof buf, limit - data.size()));
@@ -101,7 +108,8 @@ private:
 };
 
 // A device with a host connected.
-struct Rig {
+struct Rig
+{
     explicit Rig(const DeviceOptions &options, long baud = 115200)
         : device(options)
     {
@@ -118,16 +126,19 @@ struct Rig {
 } // namespace
 
 // Drives the simulated device from the host side of a real pseudo-terminal.
-class TestDevsim : public QObject {
+class TestDevsim : public QObject
+{
     Q_OBJECT
 
 private slots:
     void testPatternContent_data()
     {
+        // clang-format off
         QTest::addColumn<quint32>("seed");
         QTest::newRow("seed 0") << 0u;
         QTest::newRow("seed 1") << 1u;
         QTest::newRow("seed max") << 0xFFFFFFFFu;
+        // clang-format on
     }
 
     void testPatternContent()
@@ -135,10 +146,12 @@ private slots:
         QFETCH(quint32, seed);
         const std::string longer = devsim::testPattern(20000, seed);
         QVERIFY(isValidUtf8(longer));
-        for (const std::string &expected : {std::string(1, '\0'), std::string("\r\n"),
-                                            std::string("\xE2\x82\xAC"), std::string("\xF0\x9F\x98\x80")})
+        for (const std::string &expected :
+             {std::string(1, '\0'), std::string("\r\n"), std::string("\xE2\x82\xAC"),
+              std::string("\xF0\x9F\x98\x80")})
             QVERIFY(longer.find(expected) != std::string::npos);
-        QVERIFY(longer.find("\xC3\xA9") != std::string::npos || longer.find("\xC2\xB5") != std::string::npos);
+        QVERIFY(longer.find("\xC3\xA9") != std::string::npos
+                || longer.find("\xC2\xB5") != std::string::npos);
         QVERIFY(longer != devsim::testPattern(20000, seed + 1));
 
         // Every length is exact and valid, and only the last 3 bytes depend on the length.
@@ -153,6 +166,7 @@ private slots:
 
     void testPatternStream_data()
     {
+        // clang-format off
         QTest::addColumn<int>("total");
         QTest::addColumn<bool>("fast");
         QTest::addColumn<int>("chunkBytes");
@@ -161,6 +175,7 @@ private slots:
         QTest::newRow("500 bytes, 1-byte writes") << 500 << true << 1;
         QTest::newRow("100000 bytes, 7-byte writes") << 100000 << true << 7;
         QTest::newRow("2000 bytes paced") << 2000 << false << 4096;
+        // clang-format on
     }
 
     void testPatternStream()
@@ -198,6 +213,7 @@ private slots:
 
     void pacing_data()
     {
+        // clang-format off
         QTest::addColumn<Pattern>("pattern");
         QTest::addColumn<long>("baud");
         QTest::addColumn<int>("sampleRate");
@@ -206,6 +222,7 @@ private slots:
 
         QTest::newRow("test pattern at 9600 baud") << Pattern::TestPattern << 9600L << 1000 << false << 960.0;
         QTest::newRow("100 samples/s at 115200 baud") << Pattern::Samples << 115200L << 100 << true << 100.0;
+        // clang-format on
     }
 
     void pacing()
@@ -227,7 +244,8 @@ private slots:
         const auto start = Clock::now();
         const std::string data = rig.host->read(std::string::npos, 1000);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        const auto count = countLines ? std::count(data.begin(), data.end(), '\n') : std::ptrdiff_t(data.size());
+        const auto count
+            = countLines ? std::count(data.begin(), data.end(), '\n') : std::ptrdiff_t(data.size());
         const double perSecond = static_cast<double>(count) / seconds;
         QVERIFY2(perSecond > expectedPerSecond * 0.6 && perSecond < expectedPerSecond * 1.4,
                  qPrintable(QString("measured %1 per second").arg(perSecond)));
@@ -241,8 +259,9 @@ private slots:
         const QString link = QDir(dir.path()).filePath("tarvex");
         const QString logFile = QDir(dir.path()).filePath("rx.log");
         QProcess cli;
-        cli.start(TARVEX_DEVSIM_EXE, {"--pattern", "test", "--seed", "9", "--fast", "--link", link,
-                                      "--hangup-after", "500", "--log", logFile});
+        cli.start(TARVEX_DEVSIM_EXE,
+                  {"--pattern", "test", "--seed", "9", "--fast", "--link", link, "--hangup-after",
+                   "500", "--log", logFile});
         QTRY_VERIFY_WITH_TIMEOUT(cli.canReadLine(), kTimeoutMs);
         const QString path = QString::fromUtf8(cli.readLine()).trimmed();
         QCOMPARE(QFileInfo(link).symLinkTarget(), path);

@@ -18,13 +18,14 @@ void TestResources::bundleHoldsExactlyTheIcons()
 {
     QStringList files = QDir(QStringLiteral(":/images")).entryList(QDir::AllEntries);
     files.sort();
-    QCOMPARE(files, (QStringList{"application-exit.png", "clear.png", "connect.png",
-                                 "disconnect.png", "settings.png", "startstop_a.png",
-                                 "startstop_b.png"}));
+    QCOMPARE(files,
+             (QStringList{"application-exit.png", "clear.png", "connect.png", "disconnect.png",
+                          "settings.png", "startstop_a.png", "startstop_b.png"}));
 }
 
 void TestResources::iconKinds_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("bitDepth");
@@ -35,6 +36,7 @@ void TestResources::iconKinds_data()
         QTest::newRow(name) << QString::fromLatin1(name) << 128 << 8 << rgba;
     QTest::newRow("startstop_a") << "startstop_a" << 200 << 8 << palette;
     QTest::newRow("startstop_b") << "startstop_b" << 200 << 4 << palette;
+    // clang-format on
 }
 
 void TestResources::iconKinds()

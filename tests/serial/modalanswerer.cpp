@@ -2,8 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QLineEdit>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 ModalAnswerer::ModalAnswerer(QObject *parent)
@@ -32,7 +32,7 @@ void ModalAnswerer::answer()
     // another modal window (the overwrite question), and it must be answered too.
     if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
         fileDialogs << dialog->windowTitle() + '|' + dialog->directory().path() + '|'
-                           + dialog->nameFilters().join(";;");
+                + dialog->nameFilters().join(";;");
         const QString name = fileName;
         QTimer::singleShot(0, dialog, [dialog, name] {
             if (name.isNull()) {

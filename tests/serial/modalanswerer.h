@@ -17,9 +17,9 @@ class ModalAnswerer : public QObject
 public:
     explicit ModalAnswerer(QObject *parent = nullptr);
 
-    QString fileName;           // null: cancel file dialogs
-    QStringList boxes;          // message boxes seen
-    QStringList fileDialogs;    // "caption|directory|filters" of file dialogs seen
+    QString fileName; // null: cancel file dialogs
+    QStringList boxes; // message boxes seen
+    QStringList fileDialogs; // "caption|directory|filters" of file dialogs seen
 
 private:
     void answer();

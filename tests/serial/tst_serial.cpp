@@ -26,7 +26,7 @@ namespace {
 
 struct Line
 {
-    QString baud = "9600";      // a listed rate, or the text typed under Custom
+    QString baud = "9600"; // a listed rate, or the text typed under Custom
     int dataBitsIndex = 3;
     int parityIndex = 0;
     int stopBitsIndex = 0;
@@ -185,6 +185,7 @@ void TestSerial::cleanup()
 
 void TestSerial::connectAppliesLine_data()
 {
+    // clang-format off
     QTest::addColumn<Line>("line");
     QTest::addColumn<long>("baud");
     QTest::addColumn<int>("stopBits");
@@ -201,6 +202,7 @@ void TestSerial::connectAppliesLine_data()
                                            << false << true << "38400, 7, Even, 1, XON/XOFF";
     QTest::newRow("custom rate") << Line{"250000", 3, 3, 0, 0, false} << 250000L << 1 << false
                                  << false << "250000, 8, Mark, 1, None";
+    // clang-format on
 }
 
 void TestSerial::connectAppliesLine()
@@ -277,9 +279,11 @@ void TestSerial::startStopNeedsOpenPort()
 
 void TestSerial::typedKeysReachDevice_data()
 {
+    // clang-format off
     QTest::addColumn<bool>("echo");
     QTest::newRow("echo off") << false;
     QTest::newRow("echo on") << true;
+    // clang-format on
 }
 
 void TestSerial::typedKeysReachDevice()
@@ -330,7 +334,8 @@ void TestSerial::lostDeviceKeepsCapture()
     QVERIFY(connectTo(devicePath()));
     startStop();
     QTRY_COMPARE_WITH_TIMEOUT(answerer->boxes.size(), 1, 10000);
-    QVERIFY2(answerer->boxes.first().startsWith("Critical Error: "), qPrintable(answerer->boxes.first()));
+    QVERIFY2(answerer->boxes.first().startsWith("Critical Error: "),
+             qPrintable(answerer->boxes.first()));
     verifyDisconnected();
     QCOMPARE(status(), QStringLiteral("Disconnected"));
     // A lost device leaves the capture running in our books, as an unplugged one would.
@@ -347,6 +352,7 @@ void TestSerial::lostDeviceKeepsCapture()
 
 void TestSerial::badPorts_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("baud");
 
@@ -356,6 +362,7 @@ void TestSerial::badPorts_data()
     QTest::newRow("port in use") << "BUSY" << "9600";
     QTest::newRow("empty custom rate") << "DEVICE" << "";
     QTest::newRow("zero custom rate") << "DEVICE" << "0";
+    // clang-format on
 }
 
 void TestSerial::badPorts()
@@ -410,6 +417,7 @@ void TestSerial::captureIsByteExact()
 
 void TestSerial::save_data()
 {
+    // clang-format off
     QTest::addColumn<QStringList>("chunks");
     QTest::addColumn<QByteArray>("bytes");
 
@@ -419,6 +427,7 @@ void TestSerial::save_data()
                                     << QByteArray("a\0b", 3);
     QTest::newRow("UTF-8 whatever the locale")
         << QStringList{QString::fromUtf8("µV → 😀")} << QByteArray("\xc2\xb5V \xe2\x86\x92 \xf0\x9f\x98\x80");
+    // clang-format on
 }
 
 void TestSerial::save()
@@ -467,6 +476,7 @@ void TestSerial::saveFailures()
 
 void TestSerial::open_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("appended");
 
@@ -476,6 +486,7 @@ void TestSerial::open_data()
     QTest::newRow("empty file") << QByteArray() << QStringList();
     QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xc2\xb5V\n")
                                     << QStringList{QString::fromUtf8("µV")};
+    // clang-format on
 }
 
 void TestSerial::open()

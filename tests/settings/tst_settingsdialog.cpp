@@ -42,6 +42,7 @@ private slots:
 
 void TestSettingsDialog::portDetails_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("location");
     QTest::addColumn<int>("vendorId");
@@ -54,6 +55,7 @@ void TestSettingsDialog::portDetails_data()
                                       << QStringList{"p", "d", "M", "S", "l", "1000", "403"};
     QTest::newRow("zero and empty") << "" << "" << 0 << 0
                                     << QStringList{"p", "N/A", "M", "S", "", "N/A", "N/A"};
+    // clang-format on
 }
 
 void TestSettingsDialog::portDetails()
@@ -91,6 +93,7 @@ void TestSettingsDialog::initialSettings()
 
 void TestSettingsDialog::choices_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("boxName");
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QVariantList>("data");
@@ -107,6 +110,7 @@ void TestSettingsDialog::choices_data()
                                << QVariantList{1, 3, 2} << 0;
     QTest::newRow("flow control") << "flowControlBox" << QStringList{"None", "RTS/CTS", "XON/XOFF"}
                                   << QVariantList{0, 1, 2} << 0;
+    // clang-format on
 }
 
 void TestSettingsDialog::choices()
@@ -130,6 +134,7 @@ void TestSettingsDialog::choices()
 
 void TestSettingsDialog::customBaudRate_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("rate");
     QTest::addColumn<QString>("rateText");
@@ -139,6 +144,7 @@ void TestSettingsDialog::customBaudRate_data()
     QTest::newRow("empty") << "" << 0 << "0";
     QTest::newRow("letters are refused") << "abc" << 0 << "0";
     QTest::newRow("no minus sign") << "-300" << 300 << "300";
+    // clang-format on
 }
 
 void TestSettingsDialog::customBaudRate()
@@ -229,7 +235,7 @@ void TestSettingsDialog::customPortShowsNotAvailable()
     QComboBox *ports = box(d, "serialPortInfoListBox");
     chooseCustom(ports);
     const char *labels[] = {"descriptionLabel", "manufacturerLabel", "serialNumberLabel",
-                            "locationLabel", "vidLabel", "pidLabel"};
+                            "locationLabel",    "vidLabel",          "pidLabel"};
     QStringList shown;
     for (const char *name : labels) {
         const QString text = d.findChild<QLabel *>(QLatin1String(name))->text();
@@ -247,7 +253,8 @@ void TestSettingsDialog::customPortShowsNotAvailable()
 void TestSettingsDialog::detailLabelsArePlainText()
 {
     SettingsDialog d;
-    for (QLabel *label : d.findChild<QWidget *>(QStringLiteral("selectBox"))->findChildren<QLabel *>())
+    for (QLabel *label :
+         d.findChild<QWidget *>(QStringLiteral("selectBox"))->findChildren<QLabel *>())
         QCOMPARE(label->textFormat(), Qt::PlainText);
 }
 

@@ -28,19 +28,18 @@ double Rng::gaussian()
 
 namespace {
 
-const char *const kWords[] = {"Tarvex", "muscle", "signal", "EMG", "sample", "stream", "biceps",
-                              "42", "-17", "ok", "serial", "test", "A1", "z"};
+const char *const kWords[] = {"Tarvex", "muscle", "signal", "EMG",    "sample", "stream", "biceps",
+                              "42",     "-17",    "ok",     "serial", "test",   "A1",     "z"};
 // Spelled as bytes so the source encoding cannot change them.
 const char *const kTwoByte[] = {"\xC3\xA9" /* é */, "\xC2\xB5" /* µ */, "\xC3\x9F" /* ß */,
                                 "\xC3\xB1" /* ñ */, "\xCE\xA9" /* Ω */, "\xC2\xB1" /* ± */};
-const char *const kThreeByte[] = {"\xE2\x82\xAC" /* € */, "\xE2\x86\x92" /* → */,
-                                  "\xE2\x9C\x93" /* ✓ */, "\xE2\x89\x88" /* ≈ */,
-                                  "\xE4\xB8\xAD" /* 中 */};
+const char *const kThreeByte[]
+    = {"\xE2\x82\xAC" /* € */, "\xE2\x86\x92" /* → */, "\xE2\x9C\x93" /* ✓ */,
+       "\xE2\x89\x88" /* ≈ */, "\xE4\xB8\xAD" /* 中 */};
 const char *const kFourByte[] = {"\xF0\x9F\x98\x80" /* 😀 */, "\xF0\x9F\x8E\xB5" /* 🎵 */,
                                  "\xF0\x9D\x84\x9E" /* 𝄞 */, "\xF0\x9F\x9A\x80" /* 🚀 */};
 
-template <std::size_t N>
-const char *pick(Rng &rng, const char *const (&list)[N])
+template<std::size_t N> const char *pick(Rng &rng, const char *const (&list)[N])
 {
     return list[rng.below(static_cast<std::uint32_t>(N))];
 }
@@ -48,9 +47,9 @@ const char *pick(Rng &rng, const char *const (&list)[N])
 } // namespace
 
 PatternStream::PatternStream(std::uint32_t seed, std::uint64_t limit)
-    : m_rng(0x7465737450617474ull ^ seed), m_limit(limit)
-{
-}
+    : m_rng(0x7465737450617474ull ^ seed)
+    , m_limit(limit)
+{ }
 
 void PatternStream::nextUnit()
 {
@@ -95,7 +94,8 @@ void PatternStream::append(std::string &out, std::size_t bytes)
 }
 
 EmgSignal::EmgSignal(std::uint32_t seed, int sampleRate)
-    : m_rng(0x656D675369676E61ull ^ seed), m_rate(sampleRate > 0 ? sampleRate : 1000)
+    : m_rng(0x656D675369676E61ull ^ seed)
+    , m_rate(sampleRate > 0 ? sampleRate : 1000)
 {
     m_burstStart = static_cast<std::uint64_t>((0.3 + 0.7 * m_rng.uniform()) * m_rate);
     m_burstLength = static_cast<std::uint64_t>((0.3 + 0.9 * m_rng.uniform()) * m_rate) + 1;
@@ -117,7 +117,8 @@ int EmgSignal::next()
         planBurst();
     double envelope = 0;
     if (m_n >= m_burstStart) {
-        const double s = std::sin(kPi * static_cast<double>(m_n - m_burstStart) / static_cast<double>(m_burstLength));
+        const double s = std::sin(kPi * static_cast<double>(m_n - m_burstStart)
+                                  / static_cast<double>(m_burstLength));
         envelope = s * s;
     }
     // Light smoothing so the activity looks band-limited rather than white.

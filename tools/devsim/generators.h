@@ -8,9 +8,12 @@ namespace devsim {
 namespace detail {
 
 // splitmix64: tiny, seedable with any value (0 too) and identical on every platform.
-class Rng {
+class Rng
+{
 public:
-    explicit Rng(std::uint64_t seed) : m_state(seed) {}
+    explicit Rng(std::uint64_t seed)
+        : m_state(seed)
+    { }
     std::uint64_t next();
     std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
     double uniform(); // [0, 1)
@@ -21,7 +24,8 @@ private:
 };
 
 // The test pattern as a byte stream that can be cut anywhere, even inside a character.
-class PatternStream {
+class PatternStream
+{
 public:
     PatternStream(std::uint32_t seed, std::uint64_t limit); // limit 0: endless
     void append(std::string &out, std::size_t bytes); // never past the limit
@@ -39,7 +43,8 @@ private:
 };
 
 // Synthetic surface EMG in microvolts: noise baseline with bursts of muscle activity.
-class EmgSignal {
+class EmgSignal
+{
 public:
     EmgSignal(std::uint32_t seed, int sampleRate);
     int next();

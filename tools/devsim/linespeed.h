@@ -1,6 +1,7 @@
 #pragma once
 
-// Kept apart from <termios.h>: on Linux the implementation needs <asm/termbits.h>, which clashes with it.
+// Kept apart from <termios.h>: on Linux the implementation needs <asm/termbits.h>, which clashes
+// with it.
 namespace devsim {
 namespace detail {
 

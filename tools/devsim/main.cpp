@@ -1,4 +1,5 @@
-// tarvex-devsim: a simulated Tarvex device on a pseudo-terminal, for trying the terminal without hardware.
+// tarvex-devsim: a simulated Tarvex device on a pseudo-terminal, for trying the terminal without
+// hardware.
 
 #include "simulateddevice.h"
 
@@ -15,25 +16,27 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: tarvex-devsim [options]\n"
-    "Simulates a Tarvex muscle-activity device on a pseudo-terminal and prints its path.\n"
-    "Open that path as a serial port and send \"s\" to start or stop the data stream.\n"
-    "\n"
-    "Options:\n"
-    "  --link PATH          also create a symbolic link PATH to the device (removed at exit)\n"
-    "  --pattern KIND       samples (default): one EMG value in microvolts per line, CRLF;\n"
-    "                       test: a UTF-8 test pattern with multi-byte characters, NULs and CRLFs\n"
-    "  --rate N             samples per second in samples mode (default 1000)\n"
-    "  --seed N             seed of the noise and test pattern (default 1)\n"
-    "  --bytes N            stop streaming after N bytes in total\n"
-    "  --hangup-after N     vanish like an unplugged adapter after sending N bytes, then exit\n"
-    "  --fast               do not pace to the line speed the host set; send as fast as possible\n"
-    "  --log FILE           write every byte the host sends to FILE, raw\n"
-    "                       (default: describe each byte on standard error)\n"
-    "  --help               show this help\n"
-    "\n"
-    "Runs until interrupted (Ctrl+C) or, after --hangup-after, until the device hangs up.\n";
+const char kUsage[]
+    = "Usage: tarvex-devsim [options]\n"
+      "Simulates a Tarvex muscle-activity device on a pseudo-terminal and prints its path.\n"
+      "Open that path as a serial port and send \"s\" to start or stop the data stream.\n"
+      "\n"
+      "Options:\n"
+      "  --link PATH          also create a symbolic link PATH to the device (removed at exit)\n"
+      "  --pattern KIND       samples (default): one EMG value in microvolts per line, CRLF;\n"
+      "                       test: a UTF-8 test pattern with multi-byte characters, NULs and "
+      "CRLFs\n"
+      "  --rate N             samples per second in samples mode (default 1000)\n"
+      "  --seed N             seed of the noise and test pattern (default 1)\n"
+      "  --bytes N            stop streaming after N bytes in total\n"
+      "  --hangup-after N     vanish like an unplugged adapter after sending N bytes, then exit\n"
+      "  --fast               do not pace to the line speed the host set; send as fast as "
+      "possible\n"
+      "  --log FILE           write every byte the host sends to FILE, raw\n"
+      "                       (default: describe each byte on standard error)\n"
+      "  --help               show this help\n"
+      "\n"
+      "Runs until interrupted (Ctrl+C) or, after --hangup-after, until the device hangs up.\n";
 
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -42,7 +45,8 @@ extern "C" void onSignal(int signal)
     g_signal = signal;
 }
 
-struct CliOptions {
+struct CliOptions
+{
     devsim::DeviceOptions device;
     std::string link;
     std::string logFile;
@@ -81,12 +85,14 @@ std::string parseArguments(int argc, char **argv, CliOptions *options, bool *hel
             value = argv[++i];
             return true;
         };
-        auto number = [&](unsigned long long max, unsigned long long min, unsigned long long *out) -> std::string {
+        auto number = [&](unsigned long long max, unsigned long long min,
+                          unsigned long long *out) -> std::string {
             if (!takeValue())
                 return "option " + arg + " needs a value";
             if (!parseNumber(value, max, out) || *out < min)
-                return "invalid value '" + value + "' for " + arg + " (expected a whole number from "
-                    + std::to_string(min) + " to " + std::to_string(max) + ")";
+                return "invalid value '" + value + "' for " + arg
+                    + " (expected a whole number from " + std::to_string(min) + " to "
+                    + std::to_string(max) + ")";
             return {};
         };
 
@@ -138,13 +144,26 @@ std::string describeByte(unsigned char c)
     std::snprintf(hex, sizeof hex, "0x%02x", c);
     const char *escape = nullptr;
     switch (c) {
-    case '\0': escape = "\\0"; break;
-    case '\t': escape = "\\t"; break;
-    case '\n': escape = "\\n"; break;
-    case '\r': escape = "\\r"; break;
-    case '\'': escape = "\\'"; break;
-    case '\\': escape = "\\\\"; break;
-    default: break;
+    case '\0':
+        escape = "\\0";
+        break;
+    case '\t':
+        escape = "\\t";
+        break;
+    case '\n':
+        escape = "\\n";
+        break;
+    case '\r':
+        escape = "\\r";
+        break;
+    case '\'':
+        escape = "\\'";
+        break;
+    case '\\':
+        escape = "\\\\";
+        break;
+    default:
+        break;
     }
     if (escape)
         return std::string("'") + escape + "' (" + hex + ")";
@@ -173,7 +192,8 @@ int main(int argc, char **argv)
     if (!options.logFile.empty()) {
         log = std::fopen(options.logFile.c_str(), "wb");
         if (!log) {
-            std::fprintf(stderr, "tarvex-devsim: cannot open %s: %s\n", options.logFile.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "tarvex-devsim: cannot open %s: %s\n", options.logFile.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }
@@ -197,7 +217,8 @@ int main(int argc, char **argv)
                 std::fflush(log);
             } else {
                 for (char c : event.data)
-                    std::fprintf(stderr, "rx: %s\n", describeByte(static_cast<unsigned char>(c)).c_str());
+                    std::fprintf(stderr, "rx: %s\n",
+                                 describeByte(static_cast<unsigned char>(c)).c_str());
             }
             break;
         case devsim::Event::StreamingOn:
@@ -223,7 +244,8 @@ int main(int argc, char **argv)
     sigemptyset(&stopSignals);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&stopSignals, s);
-    struct sigaction action {};
+    struct sigaction action
+    { };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP})

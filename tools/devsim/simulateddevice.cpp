@@ -61,7 +61,7 @@ bool setFdFlags(int fd, bool nonBlocking)
 
 bool makeRaw(int fd)
 {
-    termios tio {};
+    termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return false;
     cfmakeraw(&tio);
@@ -70,12 +70,13 @@ bool makeRaw(int fd)
 
 } // namespace
 
-struct SimulatedDevice::Private {
+struct SimulatedDevice::Private
+{
     explicit Private(const DeviceOptions &options)
-        : opt(options),
-          pattern(options.seed, patternLimit(options)),
-          emg(options.seed, options.sampleRate),
-          chunkRng(0x6368756E6B73ull ^ options.seed)
+        : opt(options)
+        , pattern(options.seed, patternLimit(options))
+        , emg(options.seed, options.sampleRate)
+        , chunkRng(0x6368756E6B73ull ^ options.seed)
     {
         if (opt.chunkBytes == 0)
             opt.chunkBytes = 1;
@@ -109,11 +110,11 @@ struct SimulatedDevice::Private {
     std::thread thread;
     EventHandler handler;
 
-    std::atomic<bool> stopRequested {false};
-    std::atomic<bool> streaming {false};
-    std::atomic<bool> exhausted {false};
-    std::atomic<bool> hungUp {false};
-    std::atomic<std::uint64_t> bytesSent {0};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> streaming{false};
+    std::atomic<bool> exhausted{false};
+    std::atomic<bool> hungUp{false};
+    std::atomic<std::uint64_t> bytesSent{0};
 
     mutable std::mutex mutex;
     std::string received;
@@ -131,22 +132,30 @@ struct SimulatedDevice::Private {
 void SimulatedDevice::Private::notify(Event::Kind kind, std::string data)
 {
     if (handler)
-        handler(Event {kind, std::move(data)});
+        handler(Event{kind, std::move(data)});
 }
 
 LineSettings SimulatedDevice::Private::readSettings()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    termios tio {};
+    termios tio{};
     if (slave < 0 || tcgetattr(slave, &tio) != 0)
         return lastSettings;
     LineSettings s;
     s.baudRate = std::max(0L, detail::lineSpeed(slave));
     switch (tio.c_cflag & CSIZE) {
-    case CS5: s.dataBits = 5; break;
-    case CS6: s.dataBits = 6; break;
-    case CS7: s.dataBits = 7; break;
-    default: s.dataBits = 8; break;
+    case CS5:
+        s.dataBits = 5;
+        break;
+    case CS6:
+        s.dataBits = 6;
+        break;
+    case CS7:
+        s.dataBits = 7;
+        break;
+    default:
+        s.dataBits = 8;
+        break;
     }
     if (tio.c_cflag & PARENB) {
         const bool odd = (tio.c_cflag & PARODD) != 0;
@@ -196,7 +205,8 @@ std::size_t SimulatedDevice::Private::limitBudget(std::size_t budget) const
     const std::uint64_t done = bytesSent;
     for (std::uint64_t limit : {opt.totalBytes, opt.hangupAfter}) {
         if (limit != 0)
-            budget = static_cast<std::size_t>(std::min<std::uint64_t>(budget, limit > done ? limit - done : 0));
+            budget = static_cast<std::size_t>(
+                std::min<std::uint64_t>(budget, limit > done ? limit - done : 0));
     }
     return budget;
 }
@@ -260,11 +270,14 @@ void SimulatedDevice::Private::run()
             const double byteRate = static_cast<double>(baud) / 10.0;
             if (opt.fast) {
                 // Random sizes so write boundaries land anywhere, inside characters too.
-                budget = 1 + chunkRng.below(static_cast<std::uint32_t>(std::min<std::size_t>(opt.chunkBytes, 1u << 30)));
+                budget = 1
+                    + chunkRng.below(static_cast<std::uint32_t>(
+                        std::min<std::size_t>(opt.chunkBytes, 1u << 30)));
             } else {
                 const double dt = std::chrono::duration<double>(now - lastRefill).count();
                 lastRefill = now;
-                byteTokens = std::min(byteTokens + dt * byteRate, std::max(1.0, byteRate * kBurstSeconds));
+                byteTokens
+                    = std::min(byteTokens + dt * byteRate, std::max(1.0, byteRate * kBurstSeconds));
                 sampleTokens = std::min(sampleTokens + dt * opt.sampleRate,
                                         std::max(1.0, opt.sampleRate * kBurstSeconds));
                 budget = std::min(static_cast<std::size_t>(byteTokens), opt.chunkBytes);
@@ -290,8 +303,7 @@ void SimulatedDevice::Private::run()
         }
         if (fds[1].revents & POLLIN) {
             char drain[64];
-            while (::read(wake[0], drain, sizeof drain) > 0) {
-            }
+            while (::read(wake[0], drain, sizeof drain) > 0) { }
             continue;
         }
         if (fds[0].revents & POLLIN) {
@@ -329,7 +341,7 @@ void SimulatedDevice::Private::drainAndHangUp()
     streaming = false;
     // Closing the master discards unread input, so give the host time to read it first.
     const Clock::time_point deadline = Clock::now() + kDrainLimit;
-    Clock::time_point emptySince {};
+    Clock::time_point emptySince{};
     bool empty = false;
     while (!stopRequested && Clock::now() < deadline) {
         int queued = 0;
@@ -377,7 +389,9 @@ void SimulatedDevice::Private::removeLinks()
     links.clear();
 }
 
-SimulatedDevice::SimulatedDevice(DeviceOptions options) : d(new Private(options)) {}
+SimulatedDevice::SimulatedDevice(DeviceOptions options)
+    : d(new Private(options))
+{ }
 
 SimulatedDevice::~SimulatedDevice()
 {
@@ -414,7 +428,8 @@ bool SimulatedDevice::open(std::string *error)
     d->path = name;
     // CLOEXEC: a stray master copy in a child would keep the line from ever hanging up.
     // The far end starts raw too, so nothing echoes the device's own data back to it.
-    if (!setFdFlags(master, true) || !setFdFlags(slave, false) || !makeRaw(master) || !makeRaw(slave)) {
+    if (!setFdFlags(master, true) || !setFdFlags(slave, false) || !makeRaw(master)
+        || !makeRaw(slave)) {
         const std::string message = errnoText("cannot set up the pseudo-terminal");
         d->closeFds();
         return fail(message);
@@ -466,7 +481,8 @@ bool SimulatedDevice::linkTo(const std::string &linkPath, std::string *error)
     };
     if (d->path.empty() || d->hungUp)
         return fail("the device is not open");
-    struct stat st {};
+    struct stat st
+    { };
     if (::lstat(linkPath.c_str(), &st) == 0) {
         // A stale link from an earlier run is replaced; anything else is not ours to remove.
         if (!S_ISLNK(st.st_mode))

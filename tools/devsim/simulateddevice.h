@@ -10,58 +10,68 @@ namespace devsim {
 
 enum class Pattern { Samples, TestPattern };
 
-struct DeviceOptions {
+struct DeviceOptions
+{
     Pattern pattern = Pattern::Samples;
-    int sampleRate = 1000;          // samples (lines) per second in Samples mode
-    bool fast = false;              // ignore pacing: write as fast as the pty accepts
-    std::uint64_t totalBytes = 0;   // stop streaming (device stays open) after this many bytes; 0 = no limit
-    std::uint64_t hangupAfter = 0;  // close the device's end after this many bytes sent, like an unplugged adapter; 0 = never
-    std::uint32_t seed = 1;         // test-pattern / noise seed
-    bool keepSent = false;          // keep a copy of every byte sent, for byte-exact checks
-    std::size_t chunkBytes = 4096;  // largest single write
+    int sampleRate = 1000; // samples (lines) per second in Samples mode
+    bool fast = false; // ignore pacing: write as fast as the pty accepts
+    std::uint64_t totalBytes
+        = 0; // stop streaming (device stays open) after this many bytes; 0 = no limit
+    std::uint64_t hangupAfter = 0; // close the device's end after this many bytes sent, like an
+                                   // unplugged adapter; 0 = never
+    std::uint32_t seed = 1; // test-pattern / noise seed
+    bool keepSent = false; // keep a copy of every byte sent, for byte-exact checks
+    std::size_t chunkBytes = 4096; // largest single write
 };
 
 // What the host has set on its end of the line, read from the terminal settings.
-struct LineSettings {
-    long baudRate = 0;      // bits per second, including custom (non-standard) rates
-    int dataBits = 8;       // 5..8; always 8 on Linux, whose ptys force CS8
-    char parity = 'N';      // 'N', 'E', 'O', 'M' (mark), 'S' (space); always 'N' on Linux, whose ptys clear PARENB
-    int stopBits = 1;       // 1 or 2
-    bool rtsCts = false;    // CRTSCTS
-    bool xonXoff = false;   // IXON or IXOFF
+struct LineSettings
+{
+    long baudRate = 0; // bits per second, including custom (non-standard) rates
+    int dataBits = 8; // 5..8; always 8 on Linux, whose ptys force CS8
+    char parity = 'N'; // 'N', 'E', 'O', 'M' (mark), 'S' (space); always 'N' on Linux, whose ptys
+                       // clear PARENB
+    int stopBits = 1; // 1 or 2
+    bool rtsCts = false; // CRTSCTS
+    bool xonXoff = false; // IXON or IXOFF
 };
 
 // Something that happened on the device thread, reported to an event handler.
-struct Event {
+struct Event
+{
     enum Kind { Received, StreamingOn, StreamingOff, LimitReached, HungUp };
     Kind kind;
     std::string data; // the bytes, for Received
 };
 
-// A simulated Tarvex device on a kernel pseudo-terminal; each "s" from the host toggles its data stream.
-class SimulatedDevice {
+// A simulated Tarvex device on a kernel pseudo-terminal; each "s" from the host toggles its data
+// stream.
+class SimulatedDevice
+{
 public:
     using EventHandler = std::function<void(const Event &)>;
 
     explicit SimulatedDevice(DeviceOptions options = {});
-    ~SimulatedDevice();                 // stops the thread, closes all fds, removes links
+    ~SimulatedDevice(); // stops the thread, closes all fds, removes links
     SimulatedDevice(const SimulatedDevice &) = delete;
     SimulatedDevice &operator=(const SimulatedDevice &) = delete;
 
-    bool open(std::string *error);      // openpty; false + message on failure
-    std::string path() const;           // the far end for the host to open, e.g. /dev/pts/7
+    bool open(std::string *error); // openpty; false + message on failure
+    std::string path() const; // the far end for the host to open, e.g. /dev/pts/7
     void setEventHandler(EventHandler handler); // call before start(); runs on the device thread
     // Run the device loop in a background std::thread. Writes wait while the host is not reading,
-    // as with hardware flow control, so nothing is lost but a closed host finds old data on reopening.
+    // as with hardware flow control, so nothing is lost but a closed host finds old data on
+    // reopening.
     void start();
-    void stop();                        // stop and join the thread (idempotent)
+    void stop(); // stop and join the thread (idempotent)
     bool linkTo(const std::string &linkPath, std::string *error); // symlink linkPath -> path()
-    std::string received() const;       // every byte the host has sent so far (thread-safe copy)
-    std::string sent() const;           // copy of sent bytes (only with keepSent)
+    std::string received() const; // every byte the host has sent so far (thread-safe copy)
+    std::string sent() const; // copy of sent bytes (only with keepSent)
     std::uint64_t bytesSent() const;
     bool streaming() const;
-    bool hungUp() const;                // closed like an unplugged adapter, once the host read what was queued (or after 5 s)
-    LineSettings lineSettings() const;  // read from the host side's current terminal settings
+    bool hungUp() const; // closed like an unplugged adapter, once the host read what was queued (or
+                         // after 5 s)
+    LineSettings lineSettings() const; // read from the host side's current terminal settings
 
 private:
     struct Private;
