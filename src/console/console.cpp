@@ -3,10 +3,12 @@
 #include "console/utf8decoder.h"
 
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDecoder>
+#include <QTimer>
 
 namespace {
 
@@ -16,7 +18,7 @@ bool isBlockBreak(QChar c)
 {
     // Characters that a text cursor turns into a new block when inserted.
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == u'\xfdd0'
-           || c == u'\xfdd1';
+        || c == u'\xfdd1';
 }
 
 } // namespace
@@ -24,7 +26,9 @@ bool isBlockBreak(QChar c)
 Console::Console(QWidget *parent)
     : QPlainTextEdit(parent)
     , decoder(newUtf8StreamDecoder())
+    , repaintTimer(new QTimer(this))
 {
+    // insertBounded() keeps to this itself; the limit still bounds what is typed with local echo.
     document()->setMaximumBlockCount(MaxLines);
     // An undo history would keep every received byte for the life of the window.
     setUndoRedoEnabled(false);
@@ -33,15 +37,34 @@ Console::Console(QWidget *parent)
     p.setBrush(QPalette::All, QPalette::Base, QBrush(Qt::black, Qt::SolidPattern));
     p.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::green, Qt::SolidPattern));
     setPalette(p);
+
+    repaintTimer->setSingleShot(true);
+    connect(repaintTimer, &QTimer::timeout, this, [this] {
+        scrollToEnd();
+        setUpdatesEnabled(true);
+    });
 }
 
 Console::~Console() = default;
 
 void Console::displayData(const QByteArray &data)
 {
+    deferRepaint();
     const QString text = toDisplayText(data);
     if (!text.isEmpty())
         insertBounded(text);
+    // While a repaint is held back, its timer scrolls; nothing shows the view before that.
+    if (!repaintTimer->isActive())
+        scrollToEnd();
+}
+
+void Console::scrollToEnd()
+{
+    // An edit that keeps the line count does not make the view recount its scroll range, though
+    // wrapped lines may have come or gone; a resize to the same size does, without a relayout.
+    const QSize size = viewport()->size();
+    QResizeEvent same(size, size);
+    QPlainTextEdit::resizeEvent(&same);
     QScrollBar *bar = verticalScrollBar();
     bar->setValue(bar->maximum());
 }
@@ -142,7 +165,42 @@ void Console::insertBounded(QString text)
     }
     // The view's own cursor sits at the same place and moves on with the insertion.
     cursor.insertText(text);
+    dropOldestLines();
     cursor.endEditBlock();
+}
+
+// Removes the lines above the newest MaxLines within the running edit. The document's own
+// limit would do it in a second edit, laying out each line it removes just to step over it,
+// and the changed line count would make the view lay out the newest lines for its scroll range.
+void Console::dropOldestLines()
+{
+    QTextDocument *doc = document();
+    const int excess = doc->blockCount() - MaxLines;
+    if (excess <= 0)
+        return;
+    // setPosition() inside an edit block skips the layout that movePosition() needs.
+    QTextCursor oldest(doc);
+    oldest.setPosition(doc->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
+}
+
+// Holds back repaints that would come sooner than RepaintIntervalMs after the last one;
+// the timer then repaints the whole view once.
+void Console::deferRepaint()
+{
+    if (!updatesEnabled() || !sinceRepaint.isValid())
+        return;
+    const qint64 elapsed = sinceRepaint.elapsed();
+    if (elapsed >= RepaintIntervalMs)
+        return;
+    setUpdatesEnabled(false);
+    repaintTimer->start(int(RepaintIntervalMs - elapsed));
+}
+
+void Console::paintEvent(QPaintEvent *e)
+{
+    sinceRepaint.start();
+    QPlainTextEdit::paintEvent(e);
 }
 
 void Console::mousePressEvent(QMouseEvent *e)
