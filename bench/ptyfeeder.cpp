@@ -1,0 +1,254 @@
+#include "ptyfeeder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#if defined(__APPLE__)
+#include <util.h>
+#elif defined(__FreeBSD__)
+#include <libutil.h>
+#else
+#include <pty.h>
+#endif
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+bool makeRaw(int fd)
+{
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+bool setFlags(int fd, bool nonBlocking)
+{
+    if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0)
+        return false;
+    if (!nonBlocking)
+        return true;
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               PtyFeeder::Clock::now().time_since_epoch())
+        .count();
+}
+
+void makeLine(std::uint64_t number, std::size_t length, char *line)
+{
+    const std::size_t digits = std::min<std::size_t>(12, length - 2);
+    for (std::size_t i = digits; i-- > 0;) {
+        line[i] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    }
+    if (length - 2 > digits)
+        line[digits] = ' ';
+    for (std::size_t i = digits + 1; i + 2 < length; ++i)
+        line[i] = static_cast<char>('a' + (number + i) % 26);
+    line[length - 2] = '\r';
+    line[length - 1] = '\n';
+}
+
+} // namespace
+
+PtyFeeder::PtyFeeder(const Options &options)
+    : opt(options)
+{
+    opt.lineBytes = std::max<std::size_t>(opt.lineBytes, 3);
+    opt.writeBytes = std::max<std::size_t>(opt.writeBytes, 1);
+}
+
+PtyFeeder::~PtyFeeder()
+{
+    stop();
+    for (int fd : {master, slave, wake[0], wake[1]})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+bool PtyFeeder::open(std::string *error)
+{
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || !makeRaw(master)
+        || !makeRaw(slave) || !setFlags(master, true) || !setFlags(slave, false)
+        || ::pipe(wake) != 0 || !setFlags(wake[0], true)) {
+        *error = std::string("cannot set up a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    char name[256];
+    if (::ttyname_r(slave, name, sizeof name) != 0) {
+        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    slavePath = name;
+    return true;
+}
+
+void PtyFeeder::start()
+{
+    if (!thread.joinable())
+        thread = std::thread(&PtyFeeder::run, this);
+}
+
+void PtyFeeder::stop()
+{
+    stopRequested = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        acked.notify_all();
+    }
+    if (wake[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = ::write(wake[1], &byte, 1);
+    }
+    if (thread.joinable())
+        thread.join();
+}
+
+std::uint64_t PtyFeeder::due() const
+{
+    if (!startedFlag || opt.bytesPerSecond <= 0)
+        return writtenBytes;
+    const double seconds = static_cast<double>(nowNs() - startNs) * 1e-9;
+    auto bytes = static_cast<std::uint64_t>(seconds * opt.bytesPerSecond);
+    if (opt.totalBytes != 0)
+        bytes = std::min(bytes, opt.totalBytes);
+    return std::max<std::uint64_t>(bytes, writtenBytes);
+}
+
+int PtyFeeder::queuedAtHost() const
+{
+    int queued = 0;
+    return ::ioctl(slave, FIONREAD, &queued) == 0 ? queued : -1;
+}
+
+void PtyFeeder::acknowledge(std::uint64_t consumed)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    ackedBytes = consumed;
+    acked.notify_one();
+}
+
+std::vector<PtyFeeder::WriteMark> PtyFeeder::marks() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return writeMarks;
+}
+
+void PtyFeeder::fill(const Options &options, std::uint64_t offset, char *out, std::size_t n)
+{
+    if (options.content == Content::NoLineEnds) {
+        static const char alphabet[]
+            = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = alphabet[(offset + i) % 64];
+        return;
+    }
+    const std::size_t length = options.lineBytes;
+    std::vector<char> line(length);
+    std::uint64_t number = offset / length;
+    std::size_t pos = static_cast<std::size_t>(offset % length);
+    while (n > 0) {
+        makeLine(number++, length, line.data());
+        const std::size_t count = std::min(n, length - pos);
+        std::memcpy(out, line.data() + pos, count);
+        out += count;
+        n -= count;
+        pos = 0;
+    }
+}
+
+bool PtyFeeder::waitForStartByte()
+{
+    while (!stopRequested) {
+        pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, 100) <= 0 || !(fds[0].revents & POLLIN))
+            continue;
+        char buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0 && std::memchr(buf, 's', static_cast<std::size_t>(n)))
+            return true;
+    }
+    return false;
+}
+
+bool PtyFeeder::writeAll(const char *data, std::size_t size)
+{
+    while (size > 0) {
+        if (stopRequested)
+            return false;
+        const ssize_t n = ::write(master, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        // The host's queue is full: wait for room, as a device under flow control does.
+        pollfd fds[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
+        ::poll(fds, 2, 100);
+    }
+    return true;
+}
+
+void PtyFeeder::run()
+{
+    if (opt.waitForStart && !waitForStartByte()) {
+        doneFlag = true;
+        return;
+    }
+    const Clock::time_point t0 = Clock::now();
+    startNs = nowNs();
+    startedFlag = true;
+    std::vector<char> buffer(opt.writeBytes);
+    const auto tickBytes = static_cast<std::uint64_t>(std::max(
+        1.0, std::min(opt.bytesPerSecond * opt.tickSeconds, static_cast<double>(opt.writeBytes))));
+
+    while (!stopRequested) {
+        const std::uint64_t done = writtenBytes;
+        std::uint64_t n = opt.writeBytes;
+        if (opt.totalBytes != 0)
+            n = std::min(n, opt.totalBytes - done);
+        if (n == 0)
+            break;
+        if (opt.bytesPerSecond > 0) {
+            const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+            const auto dueNow = static_cast<std::uint64_t>(elapsed * opt.bytesPerSecond);
+            const std::uint64_t allowed = dueNow > done ? dueNow - done : 0;
+            if (allowed < std::min(tickBytes, n)) {
+                const double wakeAt
+                    = static_cast<double>(done + std::min(tickBytes, n)) / opt.bytesPerSecond;
+                std::this_thread::sleep_until(t0
+                                              + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double>(wakeAt)));
+                continue;
+            }
+            n = std::min(n, allowed);
+        }
+        fill(opt, done, buffer.data(), static_cast<std::size_t>(n));
+        const Clock::time_point at = Clock::now();
+        if (!writeAll(buffer.data(), static_cast<std::size_t>(n)))
+            break;
+        writtenBytes = done + n;
+        if (opt.recordWrites) {
+            std::lock_guard<std::mutex> lock(mutex);
+            writeMarks.push_back({done + n, at});
+        }
+        if (opt.handshake) {
+            std::unique_lock<std::mutex> lock(mutex);
+            acked.wait(lock, [&] { return stopRequested || ackedBytes >= done + n; });
+        }
+    }
+    doneFlag = true;
+}
