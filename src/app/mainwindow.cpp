@@ -2,7 +2,6 @@
 
 #include "app/mainwindowform.h"
 #include "console/console.h"
-#include "console/utf8decoder.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
@@ -11,7 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
-#include <QTextDecoder>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -20,22 +19,30 @@ MainWindow::MainWindow(QWidget *parent)
     , console(new Console)
     , settingsDialog(new SettingsDialog)
     , serialPort(new QSerialPort(this))
-    , receiveDecoder(newUtf8StreamDecoder())
+    , captureLabel(new QLabel)
+    , indicatorTimer(new QTimer(this))
 {
     form->setupForm(this);
-    console->setEnabled(false);
     setCentralWidget(console);
+    // setCentralWidget() deleted the form's placeholder and its layout.
+    form->centralWidget = nullptr;
+    form->verticalLayout = nullptr;
 
-    form->actionConnect->setEnabled(true);
-    form->actionDisconnect->setEnabled(false);
+    setConnected(false);
     form->actionQuit->setEnabled(true);
-    form->actionConfigure->setEnabled(true);
     form->actionStart_Stop_2->setEnabled(true);
 
     // The port name typed by the user is shown here: never read it as markup.
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setTextFormat(Qt::PlainText);
     form->statusBar->addWidget(statusLabel);
+    captureLabel->setObjectName(QStringLiteral("captureLabel"));
+    captureLabel->setTextFormat(Qt::PlainText);
+    form->statusBar->addPermanentWidget(captureLabel);
+    // Counting what arrived a few times a second is plenty for a person to follow.
+    indicatorTimer->setSingleShot(true);
+    indicatorTimer->setInterval(250);
+    connect(indicatorTimer, &QTimer::timeout, this, &MainWindow::updateCaptureIndicator);
 
     // The dialog has no parent; it must not keep the program running once the
     // main window has been closed.
@@ -43,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     connectActions();
     receivedChunks.clear();
+    updateCaptureIndicator();
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
@@ -66,6 +74,14 @@ void MainWindow::about()
 void MainWindow::setStatusText(const QString &text)
 {
     statusLabel->setText(text);
+}
+
+void MainWindow::setConnected(bool connected)
+{
+    console->setEnabled(connected);
+    form->actionConnect->setEnabled(!connected);
+    form->actionDisconnect->setEnabled(connected);
+    form->actionConfigure->setEnabled(!connected);
 }
 
 void MainWindow::connectActions()

@@ -1,15 +1,15 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "serial/receivedtext.h"
+
 #include <QMainWindow>
 #include <QSerialPort>
-
-#include <memory>
 
 class Console;
 class MainWindowForm;
 class QLabel;
-class QTextDecoder;
+class QTimer;
 class SettingsDialog;
 
 // The one main window: owns the console, the settings dialog and the serial port, and wires them.
@@ -22,6 +22,8 @@ public:
     ~MainWindow() override;
 
 private slots:
+    // The serial, capture and file slots are written in src/serial: serialconnection.cpp,
+    // capturecontrol.cpp and capturefile.cpp.
     void openSerialPort();
     void closeSerialPort();
     void about();
@@ -35,14 +37,26 @@ private slots:
 private:
     void setStatusText(const QString &text);
     void connectActions();
+    void setConnected(bool connected);
+    void followTypedCommands(const QByteArray &typed);
+    void showFileError(const QString &text, const QString &reason);
+    void updateCaptureIndicator();
+    qint64 capturedBytes();
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;
     Console *console = nullptr;
     SettingsDialog *settingsDialog = nullptr;
     QSerialPort *serialPort = nullptr;
-    // Carries a UTF-8 character split between two deliveries over to the next one.
-    std::unique_ptr<QTextDecoder> receiveDecoder;
+    // Beside the status text: whether a capture runs, and how much is kept.
+    QLabel *captureLabel = nullptr;
+    QTimer *indicatorTimer = nullptr;
+    // Carries a character split between two deliveries over to the next one.
+    ReceiveDecoder receiveDecoder;
+    // How much of the store the indicator has counted: the last entry may grow later.
+    int countedEntries = 0;
+    qint64 countedBytes = 0;
+    qint64 lastEntryBytes = 0;
 };
 
 #endif // MAINWINDOW_H

@@ -1,18 +1,18 @@
 #include "console/console.h"
 
-#include "console/utf8decoder.h"
-
 #include <QKeyEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDecoder>
 #include <QTimer>
 
 namespace {
 
 const QChar LineFeed(u'\n');
+
+// More than this waiting to be shown is shown at once, so that a flood cannot pile up.
+constexpr int MaxPending = 1 << 20;
 
 bool isBlockBreak(QChar c)
 {
@@ -25,8 +25,7 @@ bool isBlockBreak(QChar c)
 
 Console::Console(QWidget *parent)
     : QPlainTextEdit(parent)
-    , decoder(newUtf8StreamDecoder())
-    , repaintTimer(new QTimer(this))
+    , showTimer(new QTimer(this))
 {
     // insertBounded() keeps to this itself; the limit still bounds what is typed with local echo.
     document()->setMaximumBlockCount(MaxLines);
@@ -38,24 +37,34 @@ Console::Console(QWidget *parent)
     p.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::green, Qt::SolidPattern));
     setPalette(p);
 
-    repaintTimer->setSingleShot(true);
-    connect(repaintTimer, &QTimer::timeout, this, [this] {
-        scrollToEnd();
-        setUpdatesEnabled(true);
-    });
+    showTimer->setSingleShot(true);
+    connect(showTimer, &QTimer::timeout, this, &Console::showPending);
 }
 
 Console::~Console() = default;
 
 void Console::displayData(const QByteArray &data)
 {
-    deferRepaint();
-    const QString text = toDisplayText(data);
-    if (!text.isEmpty())
-        insertBounded(text);
-    // While a repaint is held back, its timer scrolls; nothing shows the view before that.
-    if (!repaintTimer->isActive())
-        scrollToEnd();
+    appendDisplayText(data);
+    if (showTimer->isActive() && pending.size() <= MaxPending)
+        return;
+    // After a quiet spell the first delivery shows at once; later ones wait for the interval.
+    const qint64 elapsed = sinceShown.isValid() ? sinceShown.elapsed() : ShowIntervalMs;
+    if (elapsed >= ShowIntervalMs || pending.size() > MaxPending)
+        showPending();
+    else
+        showTimer->start(int(ShowIntervalMs - elapsed));
+}
+
+void Console::showPending()
+{
+    showTimer->stop();
+    if (!pending.isEmpty()) {
+        insertBounded(pending);
+        pending.clear();
+    }
+    scrollToEnd();
+    sinceShown.start();
 }
 
 void Console::scrollToEnd()
@@ -76,27 +85,30 @@ void Console::setLocalEcho(bool set)
 
 void Console::resetDecoder()
 {
-    decoder = newUtf8StreamDecoder();
+    decoder.reset();
     lastWasCarriageReturn = false;
 }
 
-// Decodes across deliveries, drops zero bytes (they cannot be shown) and turns
-// every kind of line break into a single LF so that lines can be counted.
-QString Console::toDisplayText(const QByteArray &data)
+// Decodes across deliveries, drops zero bytes (they cannot be shown), shows a byte that is
+// not part of a character as U+FFFD and turns every kind of line break into a single LF so
+// that lines can be counted.
+void Console::appendDisplayText(const QByteArray &data)
 {
-    const QString decoded = decoder->toUnicode(data);
-    QString text;
-    text.reserve(decoded.size());
-    for (const QChar c : decoded) {
+    const QString decoded = decoder.decode(data);
+    pending.reserve(pending.size() + decoded.size());
+    bool afterHighSurrogate = false;
+    for (QChar c : decoded) {
         if (c.isNull())
             continue;
+        if (isEscapedByte(c) && !afterHighSurrogate)
+            c = QChar::ReplacementCharacter;
+        afterHighSurrogate = c.isHighSurrogate();
         const bool completesCrLf = c == u'\n' && lastWasCarriageReturn;
         lastWasCarriageReturn = c == u'\r';
         if (completesCrLf)
             continue;
-        text.append(isBlockBreak(c) ? LineFeed : c);
+        pending.append(isBlockBreak(c) ? LineFeed : c);
     }
-    return text;
 }
 
 namespace {
@@ -184,25 +196,6 @@ void Console::dropOldestLines()
     oldest.removeSelectedText();
 }
 
-// Holds back repaints that would come sooner than RepaintIntervalMs after the last one;
-// the timer then repaints the whole view once.
-void Console::deferRepaint()
-{
-    if (!updatesEnabled() || !sinceRepaint.isValid())
-        return;
-    const qint64 elapsed = sinceRepaint.elapsed();
-    if (elapsed >= RepaintIntervalMs)
-        return;
-    setUpdatesEnabled(false);
-    repaintTimer->start(int(RepaintIntervalMs - elapsed));
-}
-
-void Console::paintEvent(QPaintEvent *e)
-{
-    sinceRepaint.start();
-    QPlainTextEdit::paintEvent(e);
-}
-
 void Console::mousePressEvent(QMouseEvent *e)
 {
     Q_UNUSED(e)
@@ -226,8 +219,11 @@ void Console::keyPressEvent(QKeyEvent *e)
     default:
         break;
     }
-    if (localEchoOn)
+    if (localEchoOn) {
+        // What arrived before the key goes in before its echo.
+        showPending();
         QPlainTextEdit::keyPressEvent(e);
+    }
     emit getData(e->text().toLocal8Bit());
 }
 

@@ -1,12 +1,11 @@
 #ifndef CONSOLE_H
 #define CONSOLE_H
 
+#include "serial/receivedtext.h"
+
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 
-#include <memory>
-
-class QTextDecoder;
 class QTimer;
 
 // Green-on-black terminal view: shows received bytes and turns key presses into bytes to send.
@@ -20,9 +19,10 @@ public:
     // ...and of an over-long line only its newest characters, so that a device that
     // never sends a line end cannot make each delivery slower than the last.
     static constexpr int MaxLineLength = 4096;
-    // While data streams in, the view is repainted at most once in this many milliseconds:
-    // a repaint lays out and draws every visible line, far more work than a delivery.
-    static constexpr int RepaintIntervalMs = 10;
+    // While data streams in, what arrives is gathered and shown at most once in this many
+    // milliseconds: each edit of the view lays out and repaints it, far more work than a
+    // delivery. A person cannot tell this from showing each delivery at once.
+    static constexpr int ShowIntervalMs = 25;
 
     explicit Console(QWidget *parent = nullptr);
     ~Console() override;
@@ -31,6 +31,8 @@ public:
     void setLocalEcho(bool set);
     // Forgets a character left incomplete by the previous connection.
     void resetDecoder();
+    // Shows what has arrived without waiting for the interval, and scrolls to the end.
+    void showPending();
 
 signals:
     void getData(const QByteArray &data);
@@ -40,22 +42,22 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
-    void paintEvent(QPaintEvent *e) override;
 
 private:
-    QString toDisplayText(const QByteArray &data);
+    void appendDisplayText(const QByteArray &data);
     void insertBounded(QString text);
     void dropOldestLines();
-    void deferRepaint();
     void scrollToEnd();
 
     bool localEchoOn = false;
-    std::unique_ptr<QTextDecoder> decoder;
+    ReceiveDecoder decoder;
     // A CR that ended the previous delivery has already broken the line; an LF that
     // starts the next one completes the same CRLF and must not break it again.
     bool lastWasCarriageReturn = false;
-    QElapsedTimer sinceRepaint;
-    QTimer *repaintTimer = nullptr;
+    // Arrived, not yet shown.
+    QString pending;
+    QElapsedTimer sinceShown;
+    QTimer *showTimer = nullptr;
 };
 
 #endif // CONSOLE_H

@@ -1,11 +1,35 @@
-// Starting and stopping the device's data stream.
+// Starting and stopping the device's data stream, and showing what the capture holds.
 
 #include "app/mainwindow.h"
 #include "serial/capturestore.h"
 
+#include <QLabel>
+#include <QLocale>
+#include <QSerialPort>
+#include <QTimer>
+
 namespace {
+
 const char StartStopCommand = 's';
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1000)
+        return MainWindow::tr("%1 B").arg(bytes);
+    const QLocale locale;
+    const char *const units[]
+        = {QT_TRANSLATE_NOOP("MainWindow", "%1 kB"), QT_TRANSLATE_NOOP("MainWindow", "%1 MB"),
+           QT_TRANSLATE_NOOP("MainWindow", "%1 GB")};
+    double value = double(bytes) / 1000;
+    int unit = 0;
+    while (value >= 1000 && unit < 2) {
+        value /= 1000;
+        ++unit;
+    }
+    return MainWindow::tr(units[unit]).arg(locale.toString(value, 'f', 1));
 }
+
+} // namespace
 
 void MainWindow::dataReceiveStart()
 {
@@ -16,10 +40,52 @@ void MainWindow::dataReceiveStart()
 
     if (captureState == 0) {
         receivedChunks.clear();
+        receiveDecoder.reset();
         serialPort->write(&StartStopCommand, 1);
         captureState = 1;
     } else {
         serialPort->write(&StartStopCommand, 1);
         captureState = 0;
     }
+    updateCaptureIndicator();
+}
+
+// The device takes a typed "s" as its command like any other, so our belief follows it; a
+// start typed by hand appends to what is kept instead of emptying it.
+void MainWindow::followTypedCommands(const QByteArray &typed)
+{
+    if (typed.count(StartStopCommand) % 2 == 0)
+        return;
+    captureState = captureState == 0 ? 1 : 0;
+    updateCaptureIndicator();
+}
+
+qint64 MainWindow::capturedBytes()
+{
+    const int entries = receivedChunks.size();
+    if (entries < countedEntries) {
+        countedEntries = 0;
+        countedBytes = 0;
+    } else if (countedEntries > 0) {
+        // The last entry counted may have grown since.
+        --countedEntries;
+        countedBytes -= lastEntryBytes;
+    }
+    for (; countedEntries < entries; ++countedEntries) {
+        lastEntryBytes = encodedSize(receivedChunks.at(countedEntries));
+        countedBytes += lastEntryBytes;
+    }
+    return countedBytes + receiveDecoder.pendingText().size();
+}
+
+void MainWindow::updateCaptureIndicator()
+{
+    indicatorTimer->stop();
+    const qint64 bytes = capturedBytes();
+    if (captureState != 0)
+        captureLabel->setText(tr("Capturing: %1").arg(sizeText(bytes)));
+    else if (bytes > 0)
+        captureLabel->setText(tr("Kept: %1").arg(sizeText(bytes)));
+    else
+        captureLabel->clear();
 }

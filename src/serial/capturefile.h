@@ -5,19 +5,31 @@
 
 class QIODevice;
 
-// Capture files: the received text written back to back in UTF-8, and read back line by line.
+// Capture files: the received bytes written back exactly as they came, and read back line by
+// line.
 namespace CaptureFile {
 
 enum class SaveResult { Saved, OpenFailed, WriteFailed };
 
-// Replaces fileName only once the whole capture is written; on failure the old file stays.
-SaveResult save(const QString &fileName, const QStringList &chunks);
+struct SaveOutcome
+{
+    SaveResult result = SaveResult::Saved;
+    QString reason; // the system's words for a failure
+};
 
-// Appends each line of the file, without its line end; false when it cannot be opened.
-bool load(const QString &fileName, QStringList *lines);
+// Writes the entries back to back, then tail. A plain file is replaced only once the whole
+// capture is written, so on failure the old one stays; anything else that exists under the name
+// (a device, a pipe) is written into, never replaced.
+SaveOutcome save(const QString &fileName, const QStringList &chunks, const QString &tail = {});
 
-// The lines of an open device, read as UTF-8 (a byte-order mark is honoured), each
-// without its LF or CRLF.
+// Writes the entries back to back, then tail, as the bytes they were received as.
+bool write(QIODevice *out, const QStringList &chunks, const QString &tail = {});
+
+// Appends each line of the file, without its line end. On failure returns false and says why.
+bool load(const QString &fileName, QStringList *lines, QString *reason);
+
+// The lines of an open device, each without its LF or CRLF; a leading UTF-8 byte-order mark
+// is dropped. Bytes that are not UTF-8 are kept as escaped bytes.
 QStringList readLines(QIODevice *device);
 
 } // namespace CaptureFile

@@ -3,13 +3,30 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "console/console.h"
-#include "console/utf8decoder.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <cerrno>
+
+namespace {
+
+QString lostDeviceText(QSerialPort::SerialPortError error, const QString &systemText)
+{
+    const QString text = MainWindow::tr("The device stopped responding or was unplugged.");
+    // A read that found the line hung up (ReadError) leaves whatever error the system noted
+    // last, which says nothing about the loss; so does "try again".
+    if (error != QSerialPort::ResourceError || systemText.isEmpty()
+        || systemText == qt_error_string(EAGAIN) || systemText == QLatin1String("Unknown error"))
+        return text;
+    return text + '\n' + systemText;
+}
+
+} // namespace
 
 void MainWindow::openSerialPort()
 {
@@ -28,13 +45,10 @@ void MainWindow::openSerialPort()
     }
 
     // Whatever was left half-decoded belongs to an earlier line.
-    receiveDecoder = newUtf8StreamDecoder();
+    receiveDecoder.reset();
     console->resetDecoder();
-    console->setEnabled(true);
+    setConnected(true);
     console->setLocalEcho(p.localEcho);
-    form->actionConnect->setEnabled(false);
-    form->actionDisconnect->setEnabled(true);
-    form->actionConfigure->setEnabled(false);
     // One multi-argument arg() so that a "%2" in a typed port name is not substituted.
     setStatusText(tr("Connected to %1 : %2, %3, %4, %5, %6")
                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
@@ -46,12 +60,14 @@ void MainWindow::closeSerialPort()
 {
     if (serialPort->isOpen())
         serialPort->close();
-    console->setEnabled(false);
-    form->actionConnect->setEnabled(true);
-    form->actionDisconnect->setEnabled(false);
-    form->actionConfigure->setEnabled(true);
+    setConnected(false);
     setStatusText(tr("Disconnected"));
-    // The capture is kept: it may not have been saved yet.
+    // The capture is kept: it may not have been saved yet. The bytes of a character the close
+    // cut off belong to it as well.
+    const QString cutOff = receiveDecoder.takePending();
+    if (!cutOff.isEmpty())
+        receivedChunks.append(cutOff);
+    updateCaptureIndicator();
 }
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
@@ -64,22 +80,29 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
 
     if (serialPort->bytesAvailable() > 0)
         readData();
-    const QString message = serialPort->errorString();
-    // Closed before the box opens, so that its event loop cannot spin on the dead line.
-    serialPort->close();
-    QMessageBox::critical(this, tr("Critical Error"), message);
+    const QString systemText = serialPort->errorString();
+    // Disconnected before the box opens, so that its event loop cannot spin on the dead line
+    // and the window already says what happened.
     closeSerialPort();
+    // A device that was unplugged comes back idle.
+    captureState = 0;
+    updateCaptureIndicator();
+    QMessageBox::critical(this, tr("Critical Error"), lostDeviceText(error, systemText));
 }
 
 void MainWindow::writeData(const QByteArray &data)
 {
-    if (serialPort->isOpen())
-        serialPort->write(data);
+    if (!serialPort->isOpen())
+        return;
+    serialPort->write(data);
+    followTypedCommands(data);
 }
 
 void MainWindow::readData()
 {
     const QByteArray data = serialPort->readAll();
     console->displayData(data);
-    receivedChunks.append(receiveDecoder->toUnicode(data));
+    receiveDelivery(data, &receiveDecoder, &receivedChunks);
+    if (!indicatorTimer->isActive())
+        indicatorTimer->start();
 }

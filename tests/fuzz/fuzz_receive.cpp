@@ -6,12 +6,13 @@
 // than a console line.
 
 #include "console/console.h"
-#include "console/utf8decoder.h"
+#include "serial/capturefile.h"
+#include "serial/receivedtext.h"
 #include "validutf8.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTextBlock>
-#include <QTextDecoder>
 
 #include <algorithm>
 #include <cstddef>
@@ -63,21 +64,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
 {
     const QList<QByteArray> chunks = deliveries(input, size);
     Console console;
-    const std::unique_ptr<QTextDecoder> store = newUtf8StreamDecoder();
-    QString stored;
+    ReceiveDecoder decoder;
+    QStringList store;
     QByteArray data;
     for (const QByteArray &chunk : chunks) {
         console.displayData(chunk);
+        console.showPending();
         requireBounded(console);
-        stored += store->toUnicode(chunk);
+        receiveDelivery(chunk, &decoder, &store);
         data += chunk;
     }
-    if (!isValidUtf8(data))
-        return 0;
-    require(stored.toUtf8() == data, "store differs from the bytes received");
+
+    // Whatever the bytes and however they were cut, a save writes exactly them.
+    QBuffer saved;
+    saved.open(QIODevice::WriteOnly);
+    require(CaptureFile::write(&saved, store, decoder.pendingText()), "write failed");
+    require(saved.data() == data, "saved bytes differ from the bytes received");
+    if (isValidUtf8(data))
+        require(store.join(QString()) == QString::fromUtf8(data), "valid text was not decoded");
+
     // How the bytes were cut must not change what is shown.
     Console whole;
     whole.displayData(data);
+    whole.showPending();
     require(console.toPlainText() == whole.toPlainText(), "shown text depends on the cuts");
     return 0;
 }

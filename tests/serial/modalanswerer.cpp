@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -47,6 +48,10 @@ void ModalAnswerer::answer()
         QAbstractButton *button = box->button(QMessageBox::Yes);
         if (!button) {
             boxes << box->windowTitle() + ": " + box->text();
+            const QWidget *window = box->parentWidget();
+            const QLabel *status
+                = window ? window->findChild<QLabel *>(QStringLiteral("statusLabel")) : nullptr;
+            statusAtBoxes << (status ? status->text() : QString());
             button = box->button(QMessageBox::Ok);
         }
         QTimer::singleShot(0, button, &QAbstractButton::click);

@@ -19,6 +19,7 @@ public:
 
     QString fileName; // null: cancel file dialogs
     QStringList boxes; // message boxes seen
+    QStringList statusAtBoxes; // the main window's status text when each box was seen
     QStringList fileDialogs; // "caption|directory|filters" of file dialogs seen
 
 private:

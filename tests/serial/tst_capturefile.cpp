@@ -1,0 +1,321 @@
+#include "serial/capturefile.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+QChar esc(ushort byte)
+{
+    return QChar(ushort(0xdc00 + byte));
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray fileBytes(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QString describe(const CaptureFile::SaveOutcome &outcome)
+{
+    const char *const results[] = {"saved", "open failed", "write failed"};
+    return QString::fromLatin1(results[int(outcome.result)])
+        + (outcome.reason.isEmpty() ? QString() : ": " + outcome.reason);
+}
+
+} // namespace
+
+// Capture files written and read without the dialogs.
+class TestCaptureFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    // Runs this test program again in one of its child modes; returns what it printed.
+    QString child(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QCoreApplication::applicationFilePath(), arguments);
+        if (!process.waitForFinished(60000))
+            return QStringLiteral("<child hangs>");
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            return "<child failed> " + QString::fromLocal8Bit(process.readAllStandardError());
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
+private slots:
+    void initTestCase();
+    void save_data();
+    void save();
+    void saveFailures_data();
+    void saveFailures();
+    void fullDiskKeepsOldFile();
+    void writableFileInReadOnlyFolder();
+    void pipeGetsTheBytes();
+    void devicesAreNotReplaced_data();
+    void devicesAreNotReplaced();
+    void readLines_data();
+    void readLines();
+    void loadFailures();
+};
+
+void TestCaptureFile::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    // As Windows users effectively have: a capture must still be saved as the bytes that came.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+}
+
+void TestCaptureFile::save_data()
+{
+    // clang-format off
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QString>("tail");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("empty store empties the file") << QStringList() << QString() << QByteArray();
+    QTest::newRow("entries back to back") << QStringList{"ab", "c\r\n"} << QString() << QByteArray("abc\r\n");
+    QTest::newRow("zero byte kept") << QStringList{QString::fromLatin1("a\0b", 3)} << QString()
+                                    << QByteArray("a\0b", 3);
+    QTest::newRow("UTF-8 whatever the locale") << QStringList{QString::fromUtf8("µV → 😀")} << QString()
+                                               << QByteArray("\xc2\xb5V \xe2\x86\x92 \xf0\x9f\x98\x80");
+    QTest::newRow("bytes that are not UTF-8") << QStringList{QString("12") + esc(0xb5) + "V", QString(esc(0xff))}
+                                              << QString() << QByteArray("12\xb5V\xff");
+    QTest::newRow("unfinished character last") << QStringList{"a"} << QString(esc(0xe2)) + esc(0x82)
+                                               << QByteArray("a\xe2\x82");
+    // clang-format on
+}
+
+void TestCaptureFile::save()
+{
+    QFETCH(QStringList, chunks);
+    QFETCH(QString, tail);
+    QFETCH(QByteArray, bytes);
+
+    const QString name = dir.filePath("save.txt");
+    writeFile(name, "an older, longer capture");
+    QCOMPARE(describe(CaptureFile::save(name, chunks, tail)), QStringLiteral("saved"));
+    QCOMPARE(fileBytes(name), bytes);
+}
+
+void TestCaptureFile::saveFailures_data()
+{
+    // clang-format off
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("missing folder") << "no-such-folder/capture.txt"
+                                    << "open failed: " + systemText(ENOENT);
+    QTest::newRow("a folder") << "." << "open failed: " + systemText(EISDIR);
+    // clang-format on
+}
+
+void TestCaptureFile::saveFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, outcome);
+    QCOMPARE(describe(CaptureFile::save(dir.filePath(name), {"capture"})), outcome);
+}
+
+void TestCaptureFile::fullDiskKeepsOldFile()
+{
+    QVERIFY(QDir(dir.path()).mkpath("full"));
+    const QString name = dir.filePath("full/capture.txt");
+    writeFile(name, "the previous capture");
+    QCOMPARE(child({"--save-with-size-limit", name}), "write failed: " + systemText(EFBIG));
+    QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
+    QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
+}
+
+void TestCaptureFile::writableFileInReadOnlyFolder()
+{
+    // Permission bits do not stop root, so the child drops to an unprivileged user first.
+    const QString folder = dir.filePath("read-only");
+    QVERIFY(QDir(dir.path()).mkpath("read-only"));
+    const QString writable = folder + "/writable.txt";
+    const QString readOnly = folder + "/read-only.txt";
+    writeFile(writable, "an older, longer capture");
+    writeFile(readOnly, "kept");
+    QVERIFY(::chmod(QFile::encodeName(writable).constData(), 0666) == 0);
+    QVERIFY(::chmod(QFile::encodeName(readOnly).constData(), 0444) == 0);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString outcome = child({"--save-unprivileged", writable, readOnly});
+    QVERIFY2(outcome.startsWith("saved\nopen failed: ") && outcome.count('\n') == 1,
+             qPrintable(outcome));
+    QCOMPARE(fileBytes(writable), QByteArray("capture"));
+    QCOMPARE(fileBytes(readOnly), QByteArray("kept"));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+}
+
+void TestCaptureFile::pipeGetsTheBytes()
+{
+    const QString name = dir.filePath("pipe");
+    QVERIFY(::mkfifo(QFile::encodeName(name).constData(), 0600) == 0);
+    QByteArray got;
+    std::thread reader([&got, path = QFile::encodeName(name)] {
+        const int fd = ::open(path.constData(), O_RDONLY);
+        char buffer[4096];
+        ssize_t n = 0;
+        while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            got.append(buffer, int(n));
+        ::close(fd);
+    });
+    const CaptureFile::SaveOutcome outcome = CaptureFile::save(name, {"ab", QString(esc(0xb5))});
+    reader.join();
+    QCOMPARE(describe(outcome), QStringLiteral("saved"));
+    QCOMPARE(got, QByteArray("ab\xb5"));
+    QFileInfo info(name);
+    QVERIFY(info.exists() && !info.isFile());
+}
+
+void TestCaptureFile::devicesAreNotReplaced_data()
+{
+    // clang-format off
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("like /dev/null") << 3 << "saved";
+    QTest::newRow("like /dev/full") << 7 << "write failed: " + systemText(ENOSPC);
+    // clang-format on
+}
+
+void TestCaptureFile::devicesAreNotReplaced()
+{
+    QFETCH(int, minor);
+    QFETCH(QString, outcome);
+    // A copy of the system's node, so that a fault here cannot replace the real one.
+    const QByteArray node = QFile::encodeName(dir.filePath(QString("device-%1").arg(minor)));
+    if (::mknod(node.constData(), S_IFCHR | 0666, makedev(1, unsigned(minor))) != 0)
+        QSKIP("making a device node needs root");
+    QCOMPARE(describe(CaptureFile::save(QFile::decodeName(node), {QString(100000, 'x')})), outcome);
+    struct stat st = {};
+    QVERIFY(::stat(node.constData(), &st) == 0);
+    QVERIFY(S_ISCHR(st.st_mode));
+    ::unlink(node.constData());
+}
+
+void TestCaptureFile::readLines_data()
+{
+    // clang-format off
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("three lines") << QByteArray("a\nb\nc") << QStringList{"a", "b", "c"};
+    QTest::newRow("CRLF, final line end") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+    QTest::newRow("empty lines kept") << QByteArray("\n\r\nx\n") << QStringList{"", "", "x"};
+    QTest::newRow("lone CR kept") << QByteArray("a\rb\r\n") << QStringList{"a\rb"};
+    QTest::newRow("CR ends the file") << QByteArray("a\r") << QStringList{"a"};
+    QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xc2\xb5V\n") << QStringList{QString::fromUtf8("µV")};
+    QTest::newRow("BOM only") << QByteArray("\xef\xbb\xbf") << QStringList();
+    QTest::newRow("not UTF-8") << QByteArray("\xb5V\n\xff") << QStringList{QString(esc(0xb5)) + "V", QString(esc(0xff))};
+    // clang-format on
+}
+
+void TestCaptureFile::readLines()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, lines);
+    QBuffer buffer(&file);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QCOMPARE(CaptureFile::readLines(&buffer), lines);
+
+    const QString name = dir.filePath("open.txt");
+    writeFile(name, file);
+    QStringList store{"existing"};
+    QString reason;
+    QVERIFY(CaptureFile::load(name, &store, &reason));
+    QCOMPARE(store, QStringList{"existing"} + lines);
+}
+
+void TestCaptureFile::loadFailures()
+{
+    QStringList store{"existing"};
+    QString reason;
+    QVERIFY(!CaptureFile::load(dir.filePath("missing.txt"), &store, &reason));
+    QCOMPARE(reason, systemText(ENOENT));
+
+    // A socket exists, so a file dialog accepts it, but it cannot be opened as a file.
+    const QString socketName = dir.filePath("socket.txt");
+    const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(socketName).constData(), sizeof address.sun_path);
+    QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    QVERIFY(!CaptureFile::load(socketName, &store, &reason));
+    ::close(socketFd);
+    QCOMPARE(reason, systemText(ENXIO));
+    QCOMPARE(store, QStringList{"existing"});
+}
+
+namespace {
+
+// Child modes: what a save does under limits the test process itself must not take on.
+int childMain(int argc, char *argv[])
+{
+    QTextStream out(stdout);
+    const QString mode = QString::fromLocal8Bit(argv[1]);
+    if (mode == "--save-with-size-limit" && argc == 3) {
+        const rlimit limit{64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN); // fail the write instead of killing the process
+        QStringList chunks;
+        for (int i = 0; i < 1024; ++i)
+            chunks << QString(1024, 'x');
+        out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[2]), chunks)) << '\n';
+        return 0;
+    }
+    if (mode == "--save-unprivileged" && argc == 4) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 1;
+        for (int i = 2; i < argc; ++i)
+            out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[i]), {"capture"}))
+                << '\n';
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrncmp(argv[1], "--save-", 7) == 0)
+        return childMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestCaptureFile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_capturefile.moc"
