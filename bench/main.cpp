@@ -10,6 +10,7 @@
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 #include "simulateddevice.h"
+#include "windowdriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,7 +63,8 @@ const char Usage[]
       "  --ingest-mb N          store size the ingest figure fills (50)\n"
       "  --noline-seconds N     length of the no-line-end run (60)\n"
       "  --memory-mb N          capture size of the memory figure with 4 KB deliveries (200)\n"
-      "  --memory-small-mb N    capture size of the memory figure with 16-byte deliveries (200)\n"
+      "  --memory-small-mb N    capture size of the memory figures with 64- and 16-byte\n"
+      "                         deliveries (20); a tenth of it with 1-byte ones\n"
       "  --latency-seconds N    length of the latency run (20)\n"
       "  --save-mb N            capture size of the save figure (100)\n"
       "  --startup-runs N       launches of the start-up probe (20)\n"
@@ -79,7 +81,7 @@ struct Sizes
     double ingestMB = 50;
     double nolineSeconds = 60;
     double memoryMB = 200;
-    double memorySmallMB = 200;
+    double memorySmallMB = 20;
     double latencySeconds = 20;
     double saveMB = 100;
     int startupRuns = 20;
@@ -139,21 +141,12 @@ public:
 
     void connectTo(const std::string &path, const QString &baud)
     {
-        SettingsDialog *dialog = nullptr;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *d = qobject_cast<SettingsDialog *>(w))
-                dialog = d;
-        if (!dialog)
+        if (!testkit::settingsDialog())
             fail("no settings dialog");
-        QComboBox *ports = dialog->findChild<QComboBox *>("serialPortInfoListBox");
-        ports->setCurrentIndex(ports->count() - 1);
-        ports->lineEdit()->setText(QString::fromStdString(path));
-        QComboBox *rates = dialog->findChild<QComboBox *>("baudRateBox");
-        const int listed = rates->findText(baud);
-        rates->setCurrentIndex(listed >= 0 ? listed : SettingsDialog::CustomBaudRateIndex);
-        if (listed < 0)
-            rates->lineEdit()->setText(baud);
-        dialog->findChild<QPushButton *>("applyButton")->click();
+        testkit::LineChoice line;
+        line.port = QString::fromStdString(path);
+        line.baud = baud;
+        testkit::applySettings(line);
         action("actionConnect")->trigger();
         if (!port()->isOpen())
             fail("could not open " + path);
@@ -168,7 +161,7 @@ public:
 private:
     QAction *action(const char *name) const
     {
-        QAction *a = window->findChild<QAction *>(QLatin1String(name));
+        QAction *a = testkit::action(window.get(), name);
         if (!a)
             fail(std::string("no action ") + name);
         return a;
@@ -178,10 +171,12 @@ private:
 };
 
 // Follows the store as the window fills it, without rescanning what it has already counted.
+// Small deliveries go into the last entry, so that one is counted again each time.
 struct StoreCounter
 {
     int seen = 0;
     std::uint64_t chars = 0;
+    std::uint64_t lastChars = 0;
 
     void update()
     {
@@ -189,9 +184,14 @@ struct StoreCounter
         if (n < seen) {
             seen = 0;
             chars = 0;
+        } else if (seen > 0) {
+            --seen;
+            chars -= lastChars;
         }
-        for (; seen < n; ++seen)
-            chars += static_cast<std::uint64_t>(receivedChunks.at(seen).size());
+        for (; seen < n; ++seen) {
+            lastChars = static_cast<std::uint64_t>(receivedChunks.at(seen).size());
+            chars += lastChars;
+        }
     }
 };
 
@@ -380,7 +380,10 @@ void figureNoLineEnds(const Sizes &s)
 
 void figureMemory(const Sizes &s, std::size_t deliveryBytes)
 {
-    const double megabytes = deliveryBytes >= 4096 ? s.memoryMB : s.memorySmallMB;
+    // Each small delivery is a round trip, so the smallest ones get a tenth of the size.
+    const double megabytes = deliveryBytes >= 4096 ? s.memoryMB
+        : deliveryBytes == 1                       ? s.memorySmallMB / 10
+                                                   : s.memorySmallMB;
     const auto bytes = static_cast<std::uint64_t>(megabytes * MB) / 64 * 64;
     PtyFeeder::Options o;
     o.lineBytes = 64;
@@ -555,7 +558,7 @@ void figureSave(const Sizes &s)
             QFile::remove(fileName);
             const double cpu0 = bench::threadCpuSeconds();
             const Clock::time_point t0 = Clock::now();
-            if (CaptureFile::save(fileName, chunks) != CaptureFile::SaveResult::Saved)
+            if (CaptureFile::save(fileName, chunks).result != CaptureFile::SaveResult::Saved)
                 fail("save failed");
             const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
             const double cpuSeconds = bench::threadCpuSeconds() - cpu0;
@@ -694,7 +697,7 @@ void soak(const Sizes &s)
                       + "/tarvex-soak-XXXXXX");
     const QString fileName = dir.filePath("soak.txt");
     const bool saved
-        = CaptureFile::save(fileName, receivedChunks) == CaptureFile::SaveResult::Saved;
+        = CaptureFile::save(fileName, receivedChunks).result == CaptureFile::SaveResult::Saved;
     QFile file(fileName);
     const QByteArray savedBytes
         = saved && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -823,7 +826,9 @@ int runFigure(int argc, char *argv[], const Options &o)
         {"ingest", [&] { figureIngest(o.sizes); }},
         {"noline", [&] { figureNoLineEnds(o.sizes); }},
         {"memory4k", [&] { figureMemory(o.sizes, 4096); }},
+        {"memory64", [&] { figureMemory(o.sizes, 64); }},
         {"memory16", [&] { figureMemory(o.sizes, 16); }},
+        {"memory1", [&] { figureMemory(o.sizes, 1); }},
         {"latency", [&] { figureLatency(o.sizes); }},
         {"save", [&] { figureSave(o.sizes); }},
         {"soak", [&] { soak(o.sizes); }},
@@ -864,7 +869,7 @@ int main(int argc, char *argv[])
             continue;
         }
         const std::vector<std::string> children = figure == "memory"
-            ? std::vector<std::string>{"memory4k", "memory16"}
+            ? std::vector<std::string>{"memory4k", "memory64", "memory16", "memory1"}
             : std::vector<std::string>{figure};
         for (const std::string &child : children) {
             std::vector<std::string> args = {self, "--figure", child};
