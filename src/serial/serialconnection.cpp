@@ -44,8 +44,11 @@ void MainWindow::openSerialPort()
         return;
     }
 
-    // Whatever was left half-decoded belongs to an earlier line.
-    receiveDecoder.reset();
+    // A character the last connection cut off is not finished by this one: its bytes stay in
+    // the capture as they came.
+    const QString cutOff = receiveDecoder.takePending();
+    if (!cutOff.isEmpty())
+        receivedChunks.append(cutOff);
     console->resetDecoder();
     setConnected(true);
     console->setLocalEcho(p.localEcho);
@@ -62,11 +65,7 @@ void MainWindow::closeSerialPort()
         serialPort->close();
     setConnected(false);
     setStatusText(tr("Disconnected"));
-    // The capture is kept: it may not have been saved yet. The bytes of a character the close
-    // cut off belong to it as well.
-    const QString cutOff = receiveDecoder.takePending();
-    if (!cutOff.isEmpty())
-        receivedChunks.append(cutOff);
+    // The capture is kept: it may not have been saved yet.
     updateCaptureIndicator();
 }
 
