@@ -1,8 +1,8 @@
 // Fuzzes reading a capture file back into lines.
 
+#include "require.h"
 #include "serial/capturefile.h"
 #include "serial/receivedtext.h"
-#include "validutf8.h"
 
 #include <QBuffer>
 
