@@ -165,7 +165,6 @@ private slots:
     void reconnectToStreamingDevice();
     void badPorts_data();
     void badPorts();
-    void captureIsByteExact();
     void everyByteKept();
     void saveThroughDialog();
     void openThroughDialog();
@@ -430,9 +429,9 @@ void TestSerial::reconnectToStreamingDevice()
     options.totalBytes = 1 << 20;
     options.fast = true;
     options.keepSent = true;
-    options.chunkBytes = 997;
+    options.chunkBytes = 997; // reads then end inside multi-byte characters
     startDevice(options);
-    QVERIFY(connectTo(devicePath()));
+    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
     startStop();
     QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 65536, 10000);
 
@@ -442,11 +441,12 @@ void TestSerial::reconnectToStreamingDevice()
     QCOMPARE(captureState, 1);
     QVERIFY(indicator().startsWith("Capturing: "));
 
-    QVERIFY(connectTo(devicePath()));
+    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes().size(), 1 << 20, 60000);
     startStop(); // a stop: the capture is kept
     QCOMPARE(captureState, 0);
-    QCOMPARE(saveAs(dir.filePath("capture.txt")), sent());
+    QVERIFY(sent().contains('\0') && sent().contains("\xe2\x82\xac"));
+    QVERIFY(saveAs(dir.filePath("capture.txt")) == sent());
 }
 
 void TestSerial::badPorts_data()
@@ -491,26 +491,6 @@ void TestSerial::badPorts()
     QVERIFY(action("actionConnect")->isEnabled());
     QCOMPARE(receivedChunks, QStringList{"kept"});
     QCOMPARE(portOpened, 0);
-}
-
-void TestSerial::captureIsByteExact()
-{
-    devsim::DeviceOptions options;
-    options.pattern = devsim::Pattern::TestPattern;
-    options.totalBytes = 1 << 20;
-    options.fast = true;
-    options.keepSent = true;
-    options.chunkBytes = 997; // reads then end inside multi-byte characters
-    startDevice(options);
-    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
-    startStop();
-    QTRY_COMPARE_WITH_TIMEOUT(device->bytesSent(), quint64(1 << 20), 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes().size(), 1 << 20, 60000);
-    startStop();
-
-    QVERIFY(sent().contains('\0'));
-    QVERIFY(sent().contains("\xe2\x82\xac"));
-    QVERIFY(saveAs(dir.filePath("capture.txt")) == sent());
 }
 
 void TestSerial::everyByteKept()
