@@ -211,46 +211,6 @@ private slots:
         QCOMPARE(errno, EAGAIN);
     }
 
-    void pacing_data()
-    {
-        // clang-format off
-        QTest::addColumn<Pattern>("pattern");
-        QTest::addColumn<long>("baud");
-        QTest::addColumn<int>("sampleRate");
-        QTest::addColumn<bool>("countLines");
-        QTest::addColumn<double>("expectedPerSecond");
-
-        QTest::newRow("test pattern at 9600 baud") << Pattern::TestPattern << 9600L << 1000 << false << 960.0;
-        QTest::newRow("100 samples/s at 115200 baud") << Pattern::Samples << 115200L << 100 << true << 100.0;
-        // clang-format on
-    }
-
-    void pacing()
-    {
-        QFETCH(Pattern, pattern);
-        QFETCH(long, baud);
-        QFETCH(int, sampleRate);
-        QFETCH(bool, countLines);
-        QFETCH(double, expectedPerSecond);
-        DeviceOptions options;
-        options.pattern = pattern;
-        options.sampleRate = sampleRate;
-        Rig rig(options, baud);
-        QVERIFY2(rig.ok, rig.error.c_str());
-        rig.device.start();
-        QVERIFY(rig.host->send("s"));
-        QVERIFY(!rig.host->read(1, kTimeoutMs).empty());
-
-        const auto start = Clock::now();
-        const std::string data = rig.host->read(std::string::npos, 1000);
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        const auto count
-            = countLines ? std::count(data.begin(), data.end(), '\n') : std::ptrdiff_t(data.size());
-        const double perSecond = static_cast<double>(count) / seconds;
-        QVERIFY2(perSecond > expectedPerSecond * 0.6 && perSecond < expectedPerSecond * 1.4,
-                 qPrintable(QString("measured %1 per second").arg(perSecond)));
-    }
-
     // The command-line device as a user runs it: path on stdout, a link, the host's
     // bytes logged raw, and a clean exit after hanging up.
     void cliSession()
