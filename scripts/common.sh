@@ -1,8 +1,13 @@
-# Shared by scripts/run and scripts/test: install what the build needs, then build.
-# Sourced, not run.
+# Shared by the scripts: install what the build needs, then configure and build with a preset of
+# CMakePresets.json. Sourced, not run; set PRESET first to build anything but the default.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+PRESET="${PRESET:-default}"
+# The presets' folders: build/ for the default and the test build, build-<preset> for the rest.
+case "$PRESET" in
+default | test) BUILD_DIR="$ROOT/build" ;;
+*) BUILD_DIR="$ROOT/build-$PRESET" ;;
+esac
 
 install_packages() {
     local missing=()
@@ -25,12 +30,18 @@ install_build_packages() {
     install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev "$@"
 }
 
-# Configures once; later calls only rebuild what changed.
-build() {
-    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    elif [ $# -gt 0 ]; then
-        cmake "$BUILD_DIR" "$@" >/dev/null
+# Configures from the preset the first time; later calls re-apply the preset quietly, which
+# changes nothing unless its settings were changed since.
+configure() {
+    if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+        (cd "$ROOT" && cmake --preset "$PRESET" >/dev/null)
+    else
+        (cd "$ROOT" && cmake --preset "$PRESET")
     fi
-    cmake --build "$BUILD_DIR" --parallel "$(nproc 2>/dev/null || echo 2)"
+}
+
+# Configures, then rebuilds only what changed.
+build() {
+    configure
+    (cd "$ROOT" && cmake --build --preset "$PRESET" --parallel "$(nproc 2>/dev/null || echo 2)")
 }
