@@ -9,6 +9,29 @@ default | test) BUILD_DIR="$ROOT/build" ;;
 *) BUILD_DIR="$ROOT/build-$PRESET" ;;
 esac
 
+# apt-get as root. It waits for dpkg's lock (DPkg::Lock::Timeout) but not for the locks of the
+# package lists and of the download cache, which a machine updating itself at first boot holds
+# as well; failing on one of those, it tries again, for up to ten minutes.
+apt_get() {
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    local errors status deadline=$((SECONDS + 600))
+    errors="$(mktemp)"
+    while :; do
+        status=0
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get -o DPkg::Lock::Timeout=600 "$@" 2>"$errors" || status=$?
+        cat "$errors" >&2
+        if [ "$status" -eq 0 ] || [ "$SECONDS" -ge "$deadline" ] \
+            || ! grep -q "Could not get lock" "$errors"; then
+            rm -f "$errors"
+            return "$status"
+        fi
+        echo "Another package manager is at work; trying again in 5 s" >&2
+        sleep 5
+    done
+}
+
 install_packages() {
     local missing=()
     local pkg
@@ -19,11 +42,9 @@ install_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
 
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     echo "Installing: ${missing[*]}"
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 install_build_packages() {
