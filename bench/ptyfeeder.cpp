@@ -1,42 +1,16 @@
 #include "ptyfeeder.h"
 
+#include "pseudoterminal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <poll.h>
-#if defined(__APPLE__)
-#include <util.h>
-#elif defined(__FreeBSD__)
-#include <libutil.h>
-#else
-#include <pty.h>
-#endif
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-bool makeRaw(int fd)
-{
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        return false;
-    cfmakeraw(&tio);
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
-bool setFlags(int fd, bool nonBlocking)
-{
-    if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0)
-        return false;
-    if (!nonBlocking)
-        return true;
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
 
 std::int64_t nowNs()
 {
@@ -72,26 +46,13 @@ PtyFeeder::PtyFeeder(const Options &options)
 PtyFeeder::~PtyFeeder()
 {
     stop();
-    for (int fd : {master, slave, wake[0], wake[1]})
-        if (fd >= 0)
-            ::close(fd);
+    for (int *fd : {&master, &slave, &wake[0], &wake[1]})
+        pty::closeFd(fd);
 }
 
 bool PtyFeeder::open(std::string *error)
 {
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || !makeRaw(master)
-        || !makeRaw(slave) || !setFlags(master, true) || !setFlags(slave, false)
-        || ::pipe(wake) != 0 || !setFlags(wake[0], true)) {
-        *error = std::string("cannot set up a pseudo-terminal: ") + std::strerror(errno);
-        return false;
-    }
-    char name[256];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-        return false;
-    }
-    slavePath = name;
-    return true;
+    return pty::openPair(&master, &slave, &slavePath, error) && pty::openWakePipe(wake, error);
 }
 
 void PtyFeeder::start()
@@ -107,10 +68,7 @@ void PtyFeeder::stop()
         std::lock_guard<std::mutex> lock(mutex);
         acked.notify_all();
     }
-    if (wake[1] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::write(wake[1], &byte, 1);
-    }
+    pty::wake(wake[1]);
     if (thread.joinable())
         thread.join();
 }

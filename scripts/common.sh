@@ -1,8 +1,36 @@
-# Shared by scripts/run and scripts/test: install what the build needs, then build.
-# Sourced, not run.
+# Shared by the scripts: install what the build needs, then configure and build with a preset of
+# CMakePresets.json. Sourced, not run; set PRESET first to build anything but the default.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+PRESET="${PRESET:-default}"
+# The presets' folders: build/ for the default and the test build, build-<preset> for the rest.
+case "$PRESET" in
+default | test) BUILD_DIR="$ROOT/build" ;;
+*) BUILD_DIR="$ROOT/build-$PRESET" ;;
+esac
+
+# apt-get as root. It waits for dpkg's lock (DPkg::Lock::Timeout) but not for the locks of the
+# package lists and of the download cache, which a machine updating itself at first boot holds
+# as well; failing on one of those, it tries again, for up to ten minutes.
+apt_get() {
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    local errors status deadline=$((SECONDS + 600))
+    errors="$(mktemp)"
+    while :; do
+        status=0
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get -o DPkg::Lock::Timeout=600 "$@" 2>"$errors" || status=$?
+        cat "$errors" >&2
+        if [ "$status" -eq 0 ] || [ "$SECONDS" -ge "$deadline" ] \
+            || ! grep -q "Could not get lock" "$errors"; then
+            rm -f "$errors"
+            return "$status"
+        fi
+        echo "Another package manager is at work; trying again in 5 s" >&2
+        sleep 5
+    done
+}
 
 install_packages() {
     local missing=()
@@ -14,23 +42,27 @@ install_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
 
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     echo "Installing: ${missing[*]}"
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 install_build_packages() {
     install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev "$@"
 }
 
-# Configures once; later calls only rebuild what changed.
-build() {
-    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    elif [ $# -gt 0 ]; then
-        cmake "$BUILD_DIR" "$@" >/dev/null
+# Configures from the preset the first time; later calls re-apply the preset quietly, which
+# changes nothing unless its settings were changed since.
+configure() {
+    if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+        (cd "$ROOT" && cmake --preset "$PRESET" >/dev/null)
+    else
+        (cd "$ROOT" && cmake --preset "$PRESET")
     fi
-    cmake --build "$BUILD_DIR" --parallel "$(nproc 2>/dev/null || echo 2)"
+}
+
+# Configures, then rebuilds only what changed.
+build() {
+    configure
+    (cd "$ROOT" && cmake --build --preset "$PRESET" --parallel "$(nproc 2>/dev/null || echo 2)")
 }

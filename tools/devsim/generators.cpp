@@ -8,7 +8,7 @@ namespace detail {
 
 std::uint64_t Rng::next()
 {
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
@@ -47,85 +47,85 @@ template<std::size_t N> const char *pick(Rng &rng, const char *const (&list)[N])
 } // namespace
 
 PatternStream::PatternStream(std::uint32_t seed, std::uint64_t limit)
-    : m_rng(0x7465737450617474ull ^ seed)
-    , m_limit(limit)
+    : rng(0x7465737450617474ull ^ seed)
+    , limit(limit)
 { }
 
 void PatternStream::nextUnit()
 {
-    m_unitPos = 0;
-    if (m_wordPos < m_word.size()) {
-        m_unit.assign(1, m_word[m_wordPos++]);
+    unitPos = 0;
+    if (wordPos < word.size()) {
+        unit.assign(1, word[wordPos++]);
     } else {
-        const std::uint32_t roll = m_rng.below(100);
+        const std::uint32_t roll = rng.below(100);
         if (roll < 45) {
-            m_word = pick(m_rng, kWords);
-            m_word += ' ';
-            m_wordPos = 1;
-            m_unit.assign(1, m_word[0]);
+            word = pick(rng, kWords);
+            word += ' ';
+            wordPos = 1;
+            unit.assign(1, word[0]);
         } else if (roll < 55) {
-            m_unit = pick(m_rng, kTwoByte);
+            unit = pick(rng, kTwoByte);
         } else if (roll < 65) {
-            m_unit = pick(m_rng, kThreeByte);
+            unit = pick(rng, kThreeByte);
         } else if (roll < 72) {
-            m_unit = pick(m_rng, kFourByte);
+            unit = pick(rng, kFourByte);
         } else if (roll < 79) {
-            m_unit.assign(1, '\0');
+            unit.assign(1, '\0');
         } else if (roll < 88) {
-            m_unit = "\r\n";
+            unit = "\r\n";
         } else {
-            m_unit.assign(1, static_cast<char>(0x21 + m_rng.below(0x7F - 0x21)));
+            unit.assign(1, static_cast<char>(0x21 + rng.below(0x7F - 0x21)));
         }
     }
     // Only the tail depends on the limit, so every testPattern(N) is a near-prefix of a longer one.
-    if (m_limit != 0 && m_produced + m_unit.size() > m_limit)
-        m_unit.assign(static_cast<std::size_t>(m_limit - m_produced), '.');
+    if (limit != 0 && produced + unit.size() > limit)
+        unit.assign(static_cast<std::size_t>(limit - produced), '.');
 }
 
 void PatternStream::append(std::string &out, std::size_t bytes)
 {
-    while (bytes > 0 && (m_limit == 0 || m_produced < m_limit)) {
-        if (m_unitPos == m_unit.size())
+    while (bytes > 0 && (limit == 0 || produced < limit)) {
+        if (unitPos == unit.size())
             nextUnit();
-        out += m_unit[m_unitPos++];
-        ++m_produced;
+        out += unit[unitPos++];
+        ++produced;
         --bytes;
     }
 }
 
 EmgSignal::EmgSignal(std::uint32_t seed, int sampleRate)
-    : m_rng(0x656D675369676E61ull ^ seed)
-    , m_rate(sampleRate > 0 ? sampleRate : 1000)
+    : rng(0x656D675369676E61ull ^ seed)
+    , rate(sampleRate > 0 ? sampleRate : 1000)
 {
-    m_burstStart = static_cast<std::uint64_t>((0.3 + 0.7 * m_rng.uniform()) * m_rate);
-    m_burstLength = static_cast<std::uint64_t>((0.3 + 0.9 * m_rng.uniform()) * m_rate) + 1;
-    m_burstPeak = 150 + 450 * m_rng.uniform();
+    burstStart = static_cast<std::uint64_t>((0.3 + 0.7 * rng.uniform()) * rate);
+    burstLength = static_cast<std::uint64_t>((0.3 + 0.9 * rng.uniform()) * rate) + 1;
+    burstPeak = 150 + 450 * rng.uniform();
 }
 
 void EmgSignal::planBurst()
 {
-    const double gapSeconds = 0.8 + 1.7 * m_rng.uniform();
-    m_burstStart = m_burstStart + m_burstLength + static_cast<std::uint64_t>(gapSeconds * m_rate);
-    m_burstLength = static_cast<std::uint64_t>((0.3 + 0.9 * m_rng.uniform()) * m_rate) + 1;
-    m_burstPeak = 150 + 450 * m_rng.uniform();
+    const double gapSeconds = 0.8 + 1.7 * rng.uniform();
+    burstStart = burstStart + burstLength + static_cast<std::uint64_t>(gapSeconds * rate);
+    burstLength = static_cast<std::uint64_t>((0.3 + 0.9 * rng.uniform()) * rate) + 1;
+    burstPeak = 150 + 450 * rng.uniform();
 }
 
 int EmgSignal::next()
 {
     constexpr double kPi = 3.14159265358979323846;
-    if (m_n >= m_burstStart + m_burstLength)
+    if (sampleIndex >= burstStart + burstLength)
         planBurst();
     double envelope = 0;
-    if (m_n >= m_burstStart) {
-        const double s = std::sin(kPi * static_cast<double>(m_n - m_burstStart)
-                                  / static_cast<double>(m_burstLength));
+    if (sampleIndex >= burstStart) {
+        const double s = std::sin(kPi * static_cast<double>(sampleIndex - burstStart)
+                                  / static_cast<double>(burstLength));
         envelope = s * s;
     }
     // Light smoothing so the activity looks band-limited rather than white.
-    m_smooth = 0.7 * m_rng.gaussian() + 0.3 * m_smooth;
-    const double hum = 4.0 * std::sin(2 * kPi * 50.0 * static_cast<double>(m_n) / m_rate);
-    const double value = m_smooth * (6.0 + m_burstPeak * envelope) + hum;
-    ++m_n;
+    smooth = 0.7 * rng.gaussian() + 0.3 * smooth;
+    const double hum = 4.0 * std::sin(2 * kPi * 50.0 * static_cast<double>(sampleIndex) / rate);
+    const double value = smooth * (6.0 + burstPeak * envelope) + hum;
+    ++sampleIndex;
     return static_cast<int>(std::lround(value));
 }
 

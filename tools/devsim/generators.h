@@ -12,7 +12,7 @@ class Rng
 {
 public:
     explicit Rng(std::uint64_t seed)
-        : m_state(seed)
+        : state(seed)
     { }
     std::uint64_t next();
     std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
@@ -20,7 +20,7 @@ public:
     double gaussian(); // mean 0, deviation 1
 
 private:
-    std::uint64_t m_state;
+    std::uint64_t state;
 };
 
 // The test pattern as a byte stream that can be cut anywhere, even inside a character.
@@ -33,13 +33,13 @@ public:
 private:
     void nextUnit();
 
-    Rng m_rng;
-    std::uint64_t m_limit;
-    std::uint64_t m_produced = 0;
-    std::string m_unit; // the character (or CRLF) being emitted
-    std::size_t m_unitPos = 0;
-    std::string m_word; // ASCII still to come, one unit per byte
-    std::size_t m_wordPos = 0;
+    Rng rng;
+    std::uint64_t limit;
+    std::uint64_t produced = 0;
+    std::string unit; // the character (or CRLF) being emitted
+    std::size_t unitPos = 0;
+    std::string word; // ASCII still to come, one unit per byte
+    std::size_t wordPos = 0;
 };
 
 // Synthetic surface EMG in microvolts: noise baseline with bursts of muscle activity.
@@ -52,13 +52,13 @@ public:
 private:
     void planBurst();
 
-    Rng m_rng;
-    double m_rate;
-    std::uint64_t m_n = 0;
-    std::uint64_t m_burstStart = 0;
-    std::uint64_t m_burstLength = 0;
-    double m_burstPeak = 0;
-    double m_smooth = 0;
+    Rng rng;
+    double rate;
+    std::uint64_t sampleIndex = 0;
+    std::uint64_t burstStart = 0;
+    std::uint64_t burstLength = 0;
+    double burstPeak = 0;
+    double smooth = 0;
 };
 
 } // namespace detail

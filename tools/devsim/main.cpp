@@ -38,11 +38,11 @@ const char kUsage[]
       "\n"
       "Runs until interrupted (Ctrl+C) or, after --hangup-after, until the device hangs up.\n";
 
-volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t caughtSignal = 0;
 
 extern "C" void onSignal(int signal)
 {
-    g_signal = signal;
+    caughtSignal = signal;
 }
 
 struct CliOptions
@@ -258,13 +258,13 @@ int main(int argc, char **argv)
     std::printf("%s\n", device.path().c_str());
     std::fflush(stdout);
 
-    while (g_signal == 0 && !device.hungUp())
+    while (caughtSignal == 0 && !device.hungUp())
         ::poll(nullptr, 0, 50);
 
     device.stop();
     if (log)
         std::fclose(log);
-    if (g_signal != 0)
-        std::fprintf(stderr, "tarvex-devsim: %s, exiting\n", strsignal(g_signal));
+    if (caughtSignal != 0)
+        std::fprintf(stderr, "tarvex-devsim: %s, exiting\n", strsignal(caughtSignal));
     return 0;
 }

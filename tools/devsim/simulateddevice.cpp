@@ -2,6 +2,7 @@
 
 #include "generators.h"
 #include "linespeed.h"
+#include "pseudoterminal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,19 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <util.h>
-#elif defined(__FreeBSD__)
-#include <libutil.h>
-#else
-#include <pty.h>
-#endif
 
 namespace devsim {
 
@@ -34,11 +27,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// How long a hang-up waits for the host to read what is already on the line.
+// How long a hang-up waits at most for the host to read what is already on the line.
 constexpr auto kDrainLimit = 5s;
-// The kernel moves written bytes to the reader's queue asynchronously; an empty queue
-// only counts once it has stayed empty this long.
-constexpr auto kDrainSettle = 30ms;
+// How many times in a row a hang-up must find the line empty; see hostHasReadAll().
+constexpr int kEmptyLooks = 8;
 constexpr auto kSpeedRefresh = 100ms;
 // Token buckets hold at most this much time's worth, so a stalled loop cannot burst.
 constexpr double kBurstSeconds = 0.05;
@@ -46,26 +38,6 @@ constexpr double kBurstSeconds = 0.05;
 std::string errnoText(const std::string &what)
 {
     return what + ": " + std::strerror(errno);
-}
-
-bool setFdFlags(int fd, bool nonBlocking)
-{
-    const int fdFlags = fcntl(fd, F_GETFD);
-    if (fdFlags < 0 || fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) != 0)
-        return false;
-    if (!nonBlocking)
-        return true;
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-bool makeRaw(int fd)
-{
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        return false;
-    cfmakeraw(&tio);
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
 } // namespace
@@ -96,6 +68,7 @@ struct SimulatedDevice::Private
     void produce(std::size_t budget, double &sampleTokens);
     std::size_t limitBudget(std::size_t budget) const;
     void afterWrite(const char *data, std::size_t size);
+    bool hostHasReadAll() const;
     void drainAndHangUp();
     void closeFds();
     void removeLinks();
@@ -302,8 +275,7 @@ void SimulatedDevice::Private::run()
             break;
         }
         if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (::read(wake[0], drain, sizeof drain) > 0) { }
+            pty::drain(wake[0]);
             continue;
         }
         if (fds[0].revents & POLLIN) {
@@ -335,27 +307,31 @@ void SimulatedDevice::Private::run()
     }
 }
 
+// Bytes written to the master reach the far end's read queue through a kernel worker, which
+// under load can run many milliseconds late, and the hang-up discards both the queue and what
+// is still on its way. FIONREAD counts only the queue, but it also waits for a read() in
+// progress on the far end to finish, and poll() on the far end runs any pending hand-over
+// before it looks. One gap is left: a host read() that has just emptied a full queue
+// (4095 bytes) restarts the hand-over only as it returns. Each such miss costs the host a
+// full queue and a pty holds well under 32 KB in flight, so kEmptyLooks empty looks in a row
+// mean the host has read everything, however the threads are scheduled.
+bool SimulatedDevice::Private::hostHasReadAll() const
+{
+    int queued = 0;
+    if (::ioctl(slave, FIONREAD, &queued) != 0 || queued > 0)
+        return false;
+    pollfd far{slave, POLLIN, 0};
+    return ::poll(&far, 1, 0) == 0;
+}
+
 void SimulatedDevice::Private::drainAndHangUp()
 {
     exhausted = true;
     streaming = false;
-    // Closing the master discards unread input, so give the host time to read it first.
     const Clock::time_point deadline = Clock::now() + kDrainLimit;
-    Clock::time_point emptySince{};
-    bool empty = false;
-    while (!stopRequested && Clock::now() < deadline) {
-        int queued = 0;
-        if (::ioctl(slave, FIONREAD, &queued) != 0)
-            break;
-        const Clock::time_point now = Clock::now();
-        if (queued > 0) {
-            empty = false;
-        } else if (!empty) {
-            empty = true;
-            emptySince = now;
-        } else if (now - emptySince >= kDrainSettle) {
-            break;
-        }
+    int emptyLooks = 0;
+    while (!stopRequested && Clock::now() < deadline && emptyLooks < kEmptyLooks) {
+        emptyLooks = hostHasReadAll() ? emptyLooks + 1 : 0;
         pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
         if (::poll(fds, 2, 5) > 0 && (fds[0].revents & POLLIN))
             readInput();
@@ -369,11 +345,8 @@ void SimulatedDevice::Private::drainAndHangUp()
 void SimulatedDevice::Private::closeFds()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    for (int *fd : {&master, &slave}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    pty::closeFd(&master);
+    pty::closeFd(&slave);
 }
 
 void SimulatedDevice::Private::removeLinks()
@@ -398,10 +371,8 @@ SimulatedDevice::~SimulatedDevice()
     stop();
     d->closeFds();
     d->removeLinks();
-    for (int fd : d->wake) {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    pty::closeFd(&d->wake[0]);
+    pty::closeFd(&d->wake[1]);
 }
 
 bool SimulatedDevice::open(std::string *error)
@@ -413,29 +384,10 @@ bool SimulatedDevice::open(std::string *error)
     };
     if (d->master >= 0 || d->hungUp)
         return fail("the device is already open");
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return fail(errnoText("openpty failed"));
-    d->master = master;
-    d->slave = slave;
-    char name[256];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        const std::string message = errnoText("cannot name the pseudo-terminal");
-        d->closeFds();
+    std::string message;
+    if (!pty::openPair(&d->master, &d->slave, &d->path, &message))
         return fail(message);
-    }
-    d->path = name;
-    // CLOEXEC: a stray master copy in a child would keep the line from ever hanging up.
-    // The far end starts raw too, so nothing echoes the device's own data back to it.
-    if (!setFdFlags(master, true) || !setFdFlags(slave, false) || !makeRaw(master)
-        || !makeRaw(slave)) {
-        const std::string message = errnoText("cannot set up the pseudo-terminal");
-        d->closeFds();
-        return fail(message);
-    }
-    if (::pipe(d->wake) != 0 || !setFdFlags(d->wake[0], true) || !setFdFlags(d->wake[1], true)) {
-        const std::string message = errnoText("cannot create the wake-up pipe");
+    if (!pty::openWakePipe(d->wake, &message)) {
         d->closeFds();
         return fail(message);
     }
@@ -464,10 +416,7 @@ void SimulatedDevice::start()
 void SimulatedDevice::stop()
 {
     d->stopRequested = true;
-    if (d->wake[1] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::write(d->wake[1], &byte, 1);
-    }
+    pty::wake(d->wake[1]);
     if (d->thread.joinable())
         d->thread.join();
 }
