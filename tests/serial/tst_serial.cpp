@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "console/console.h"
 #include "modalanswerer.h"
+#include "pseudoterminal.h"
 #include "serial/capturestore.h"
 #include "serial/receivedtext.h"
 #include "settings/settingsdialog.h"
@@ -17,10 +18,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <pty.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 
 using testkit::LineChoice;
@@ -66,19 +65,15 @@ class RawLine
 public:
     RawLine()
     {
-        char name[256];
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios tio{};
-        ::tcgetattr(slave, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
-        path = QString::fromLocal8Bit(name);
+        std::string name;
+        std::string error;
+        if (pty::openPair(&master, &slave, &name, &error))
+            path = QString::fromStdString(name);
     }
     ~RawLine()
     {
-        ::close(master);
-        ::close(slave);
+        pty::closeFd(&master);
+        pty::closeFd(&slave);
     }
     RawLine(const RawLine &) = delete;
     RawLine &operator=(const RawLine &) = delete;
