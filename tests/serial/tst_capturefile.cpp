@@ -12,10 +12,8 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -264,17 +262,6 @@ void TestCaptureFile::loadFailures()
     QString reason;
     QVERIFY(!CaptureFile::load(dir.filePath("missing.txt"), &store, &reason));
     QCOMPARE(reason, systemText(ENOENT));
-
-    // A socket exists, so a file dialog accepts it, but it cannot be opened as a file.
-    const QString socketName = dir.filePath("socket.txt");
-    const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(socketName).constData(), sizeof address.sun_path);
-    QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    QVERIFY(!CaptureFile::load(socketName, &store, &reason));
-    ::close(socketFd);
-    QCOMPARE(reason, systemText(ENXIO));
     QCOMPARE(store, QStringList{"existing"});
 }
 

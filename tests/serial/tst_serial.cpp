@@ -193,15 +193,12 @@ void TestSerial::connectAppliesLine_data()
     QTest::addColumn<QString>("texts");
 
     QTest::newRow("defaults") << LineChoice{} << 9600L << 1 << false << false << "9600, 8, None, 1, None";
-    QTest::newRow("fast, two stop bits, RTS/CTS")
-        << LineChoice{{}, "115200", QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::TwoStop, QSerialPort::HardwareControl}
-        << 115200L << 2 << true << false << "115200, 8, None, 2, RTS/CTS";
     QTest::newRow("7 bits even, XON/XOFF")
-        << LineChoice{{}, "38400", QSerialPort::Data7, QSerialPort::EvenParity, QSerialPort::OneStop, QSerialPort::SoftwareControl}
-        << 38400L << 1 << false << true << "38400, 7, Even, 1, XON/XOFF";
-    QTest::newRow("custom rate")
-        << LineChoice{{}, "250000", QSerialPort::Data8, QSerialPort::MarkParity}
-        << 250000L << 1 << false << false << "250000, 8, Mark, 1, None";
+        << LineChoice{{}, "38400", QSerialPort::Data7, QSerialPort::EvenParity, QSerialPort::TwoStop, QSerialPort::SoftwareControl}
+        << 38400L << 2 << false << true << "38400, 7, Even, 2, XON/XOFF";
+    QTest::newRow("custom rate, RTS/CTS")
+        << LineChoice{{}, "250000", QSerialPort::Data8, QSerialPort::MarkParity, QSerialPort::OneStop, QSerialPort::HardwareControl}
+        << 250000L << 1 << true << false << "250000, 8, Mark, 1, RTS/CTS";
     // clang-format on
 }
 
@@ -257,15 +254,6 @@ void TestSerial::startStopCapture()
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent(), 10000);
     QTRY_VERIFY(indicator().startsWith("Kept: "));
     QCOMPARE(saveAs(dir.filePath("first.txt")), sent());
-
-    // The next start empties it.
-    const int mark = sent().size();
-    startStop();
-    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("sss"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().contains("\r\n"), 10000);
-    startStop();
-    QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent().mid(mark), 10000);
 }
 
 void TestSerial::startStopNeedsOpenPort()
@@ -382,13 +370,6 @@ void TestSerial::lostDeviceComesBackIdle()
         QCOMPARE(answerer->boxes.size(), round);
     }
 
-    options.hangupAfter = 0;
-    options.totalBytes = 3000;
-    startDevice(options);
-    QVERIFY(connectTo(devicePath()));
-    startStop();
-    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes().size(), 3000, 10000);
-    startStop();
     QCOMPARE(saveAs(dir.filePath("after-hang-ups.txt")), sent());
 }
 
