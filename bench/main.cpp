@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "serial/capturefile.h"
 #include "serial/capturestore.h"
+#include "serial/receivedtext.h"
 #include "settings/settingsdialog.h"
 #include "simulateddevice.h"
 #include "windowdriver.h"
@@ -170,29 +171,13 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-// Follows the store as the window fills it, without rescanning what it has already counted.
-// Small deliveries go into the last entry, so that one is counted again each time.
+// Follows the store as the window fills it. The bench sends ASCII, so bytes are characters.
 struct StoreCounter
 {
-    int seen = 0;
+    StoreSize size;
     std::uint64_t chars = 0;
-    std::uint64_t lastChars = 0;
 
-    void update()
-    {
-        const int n = receivedChunks.size();
-        if (n < seen) {
-            seen = 0;
-            chars = 0;
-        } else if (seen > 0) {
-            --seen;
-            chars -= lastChars;
-        }
-        for (; seen < n; ++seen) {
-            lastChars = static_cast<std::uint64_t>(receivedChunks.at(seen).size());
-            chars += lastChars;
-        }
-    }
+    void update() { chars = static_cast<std::uint64_t>(size.update(receivedChunks)); }
 };
 
 // Measures how long the event loop goes without running a 1 ms timer.

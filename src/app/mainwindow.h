@@ -41,7 +41,6 @@ private:
     void followTypedCommands(const QByteArray &typed);
     void showFileError(const QString &text, const QString &reason);
     void updateCaptureIndicator();
-    qint64 capturedBytes();
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;
@@ -53,10 +52,7 @@ private:
     QTimer *indicatorTimer = nullptr;
     // Carries a character split between two deliveries over to the next one.
     ReceiveDecoder receiveDecoder;
-    // How much of the store the indicator has counted: the last entry may grow later.
-    int countedEntries = 0;
-    qint64 countedBytes = 0;
-    qint64 lastEntryBytes = 0;
+    StoreSize storeSize;
 };
 
 #endif // MAINWINDOW_H

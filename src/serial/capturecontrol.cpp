@@ -60,28 +60,10 @@ void MainWindow::followTypedCommands(const QByteArray &typed)
     updateCaptureIndicator();
 }
 
-qint64 MainWindow::capturedBytes()
-{
-    const int entries = receivedChunks.size();
-    if (entries < countedEntries) {
-        countedEntries = 0;
-        countedBytes = 0;
-    } else if (countedEntries > 0) {
-        // The last entry counted may have grown since.
-        --countedEntries;
-        countedBytes -= lastEntryBytes;
-    }
-    for (; countedEntries < entries; ++countedEntries) {
-        lastEntryBytes = encodedSize(receivedChunks.at(countedEntries));
-        countedBytes += lastEntryBytes;
-    }
-    return countedBytes + receiveDecoder.pendingText().size();
-}
-
 void MainWindow::updateCaptureIndicator()
 {
     indicatorTimer->stop();
-    const qint64 bytes = capturedBytes();
+    const qint64 bytes = storeSize.update(receivedChunks) + receiveDecoder.pendingText().size();
     if (captureState != 0)
         captureLabel->setText(tr("Capturing: %1").arg(sizeText(bytes)));
     else if (bytes > 0)

@@ -174,6 +174,22 @@ qint64 encodedSize(const QString &text)
     return size;
 }
 
+qint64 StoreSize::update(const QStringList &store)
+{
+    if (store.size() < entries) {
+        entries = 0;
+        bytes = 0;
+    } else if (entries > 0) {
+        --entries;
+        bytes -= lastEntryBytes;
+    }
+    for (; entries < store.size(); ++entries) {
+        lastEntryBytes = encodedSize(store.at(entries));
+        bytes += lastEntryBytes;
+    }
+    return bytes;
+}
+
 void receiveDelivery(const QByteArray &data, ReceiveDecoder *decoder, QStringList *store)
 {
     const QString text = decoder->decode(data);

@@ -41,6 +41,20 @@ inline bool isEscapedByte(QChar c)
     return c.unicode() >= 0xdc80 && c.unicode() <= 0xdcff;
 }
 
+// The size of a store as encodeReceivedText() would write it, followed as the store grows
+// without counting again what was counted: entries are only appended, and only the last one
+// grows. A store that shrank is counted afresh.
+class StoreSize
+{
+public:
+    qint64 update(const QStringList &store);
+
+private:
+    int entries = 0;
+    qint64 bytes = 0;
+    qint64 lastEntryBytes = 0;
+};
+
 // The receive step: decodes one delivery from the port and appends it to the store.
 void receiveDelivery(const QByteArray &data, ReceiveDecoder *decoder, QStringList *store);
 

@@ -1,4 +1,5 @@
 #include "serial/capturefile.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
@@ -16,30 +16,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using testfiles::esc;
+using testfiles::fileBytes;
+using testfiles::systemText;
+using testfiles::writeFile;
+
 namespace {
-
-QChar esc(ushort byte)
-{
-    return QChar(ushort(0xdc00 + byte));
-}
-
-QString systemText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QByteArray fileBytes(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 QString describe(const CaptureFile::SaveOutcome &outcome)
 {
@@ -120,7 +102,7 @@ void TestCaptureFile::save()
     QFETCH(QByteArray, bytes);
 
     const QString name = dir.filePath("save.txt");
-    writeFile(name, "an older, longer capture");
+    QVERIFY(writeFile(name, "an older, longer capture"));
     QCOMPARE(describe(CaptureFile::save(name, chunks, tail)), QStringLiteral("saved"));
     QCOMPARE(fileBytes(name), bytes);
 }
@@ -148,7 +130,7 @@ void TestCaptureFile::fullDiskKeepsOldFile()
 {
     QVERIFY(QDir(dir.path()).mkpath("full"));
     const QString name = dir.filePath("full/capture.txt");
-    writeFile(name, "the previous capture");
+    QVERIFY(writeFile(name, "the previous capture"));
     QCOMPARE(child({"--save-with-size-limit", name}), "write failed: " + systemText(EFBIG));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
@@ -161,8 +143,8 @@ void TestCaptureFile::writableFileInReadOnlyFolder()
     QVERIFY(QDir(dir.path()).mkpath("read-only"));
     const QString writable = folder + "/writable.txt";
     const QString readOnly = folder + "/read-only.txt";
-    writeFile(writable, "an older, longer capture");
-    writeFile(readOnly, "kept");
+    QVERIFY(writeFile(writable, "an older, longer capture"));
+    QVERIFY(writeFile(readOnly, "kept"));
     QVERIFY(::chmod(QFile::encodeName(writable).constData(), 0666) == 0);
     QVERIFY(::chmod(QFile::encodeName(readOnly).constData(), 0444) == 0);
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
@@ -249,7 +231,7 @@ void TestCaptureFile::readLines()
     QCOMPARE(CaptureFile::readLines(&buffer), lines);
 
     const QString name = dir.filePath("open.txt");
-    writeFile(name, file);
+    QVERIFY(writeFile(name, file));
     QStringList store{"existing"};
     QString reason;
     QVERIFY(CaptureFile::load(name, &store, &reason));

@@ -6,6 +6,7 @@
 #include "serial/receivedtext.h"
 #include "settings/settingsdialog.h"
 #include "simulateddevice.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QAction>
@@ -16,7 +17,6 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -24,6 +24,11 @@
 
 using testkit::LineChoice;
 Q_DECLARE_METATYPE(LineChoice)
+
+using testfiles::esc;
+using testfiles::fileBytes;
+using testfiles::systemText;
+using testfiles::writeFile;
 
 namespace {
 
@@ -34,29 +39,6 @@ QByteArray capturedBytes()
     for (const QString &chunk : qAsConst(receivedChunks))
         bytes += encodeReceivedText(chunk);
     return bytes;
-}
-
-QByteArray fileBytes(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QString systemText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QChar esc(ushort byte)
-{
-    return QChar(ushort(0xdc00 + byte));
 }
 
 // The far end of a pseudo-terminal that the test writes any bytes into.
@@ -449,7 +431,7 @@ void TestSerial::badPorts()
     QSerialPort holder(devicePath());
     if (path == "REGULAR") {
         path = dir.filePath("regular");
-        writeFile(path, "not a port");
+        QVERIFY(writeFile(path, "not a port"));
     } else if (path == "BUSY") {
         path = devicePath();
         QVERIFY(holder.open(QIODevice::ReadWrite));
@@ -514,7 +496,7 @@ void TestSerial::everyByteKept()
 void TestSerial::saveThroughDialog()
 {
     const QString name = dir.filePath("save.txt");
-    writeFile(name, "an older, longer capture");
+    QVERIFY(writeFile(name, "an older, longer capture"));
     receivedChunks = QStringList{"ab", "c\r\n"};
     QCOMPARE(saveAs(name), QByteArray("abc\r\n"));
     QVERIFY(answerer->boxes.isEmpty());
@@ -522,7 +504,7 @@ void TestSerial::saveThroughDialog()
              QStringList{"save file|" + QDir::currentPath() + "|text file (*.txt);;all (*.*)"});
 
     // Cancelled: nothing is written.
-    writeFile(name, "untouched");
+    QVERIFY(writeFile(name, "untouched"));
     saveAs(QString());
     QCOMPARE(fileBytes(name), QByteArray("untouched"));
 
@@ -534,7 +516,7 @@ void TestSerial::saveThroughDialog()
 void TestSerial::openThroughDialog()
 {
     const QString name = dir.filePath("open.txt");
-    writeFile(name, "a\r\nb");
+    QVERIFY(writeFile(name, "a\r\nb"));
     receivedChunks << "existing";
     answerer->fileName = name;
     QMetaObject::invokeMethod(window.get(), "on_actionOpen_triggered");
