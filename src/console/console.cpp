@@ -32,6 +32,12 @@ Console::Console(QWidget *parent)
     // An undo history would keep every received byte for the life of the window.
     setUndoRedoEnabled(false);
 
+    // Kerning and ligatures have no place in a terminal; without them Latin text skips the
+    // shaper, which is most of the cost of laying out each new line.
+    QFont f = font();
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(f);
+
     QPalette p = palette();
     p.setBrush(QPalette::All, QPalette::Base, QBrush(Qt::black, Qt::SolidPattern));
     p.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::green, Qt::SolidPattern));
@@ -95,7 +101,10 @@ void Console::resetDecoder()
 void Console::appendDisplayText(const QByteArray &data)
 {
     const QString decoded = decoder.decode(data);
-    pending.reserve(pending.size() + decoded.size());
+    // Written in place: a call per character would cost more than the rest of a delivery.
+    const int start = pending.size();
+    pending.resize(start + decoded.size());
+    QChar *out = pending.data() + start;
     bool afterHighSurrogate = false;
     for (QChar c : decoded) {
         if (c.isNull())
@@ -107,8 +116,9 @@ void Console::appendDisplayText(const QByteArray &data)
         lastWasCarriageReturn = c == u'\r';
         if (completesCrLf)
             continue;
-        pending.append(isBlockBreak(c) ? LineFeed : c);
+        *out++ = isBlockBreak(c) ? LineFeed : c;
     }
+    pending.resize(int(out - pending.constData()));
 }
 
 namespace {
