@@ -49,8 +49,9 @@ void TestReceivedText::decodes()
 
 void TestReceivedText::anyCutGivesTheSameText()
 {
-    QByteArray bytes(
-        "ab\xc2\xb5\xe2\x82\xac\xf0\x9f\x98\x80\xb5\xe2\x82\r\n\x00\xff\xf0\x90\x82\x80z", 25);
+    static const char raw[] = "ab\xc2\xb5\xe2\x82\xac\xf0\x9f\x98\x80\xb5\xe2\x82\r\n\x00\xff"
+                              "\xf0\x90\x82\x80z";
+    const QByteArray bytes(raw, sizeof raw - 1);
     const QString whole = decodeReceivedBytes(bytes);
     // Every way of cutting the bytes into three pieces, through the receive step itself.
     for (int i = 0; i <= bytes.size(); ++i) {

@@ -463,7 +463,7 @@ void TestSerial::everyByteKept()
     QByteArray bytes;
     while (bytes.size() < 2498) {
         const QByteArray piece = random.bounded(2)
-            ? QByteArray("\xc2\xb5V\r\n\xb5\0\xe2\x82\xac", 11)
+            ? QByteArray("\xc2\xb5V\r\n\xb5\0\xe2\x82\xac", 10)
             : QByteArray(1, char(random.bounded(256)));
         bytes += piece.left(2498 - bytes.size());
     }
