@@ -80,12 +80,11 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     if (serialPort->bytesAvailable() > 0)
         readData();
     const QString systemText = serialPort->errorString();
+    // A device that was unplugged comes back idle.
+    captureState = 0;
     // Disconnected before the box opens, so that its event loop cannot spin on the dead line
     // and the window already says what happened.
     closeSerialPort();
-    // A device that was unplugged comes back idle.
-    captureState = 0;
-    updateCaptureIndicator();
     QMessageBox::critical(this, tr("Critical Error"), lostDeviceText(error, systemText));
 }
 
