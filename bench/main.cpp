@@ -391,16 +391,25 @@ void figureMemory(const Sizes &s, std::size_t deliveryBytes)
     settle(100);
 #if defined(__GLIBC__)
     malloc_trim(0);
+    const double heapFree0 = static_cast<double>(mallinfo2().fordblks);
 #endif
     const long long rss0 = bench::residentBytes();
     const Clock::time_point t0 = Clock::now();
     h.startStop();
+    // The second half alone shows what each further byte costs, without what the first ones
+    // set up once (the view's document, the port's buffer, the font's glyphs).
+    runUntil([&] { return store.chars >= bytes / 2; }, 3600, "memory capture");
+    const long long rssHalf = bench::residentBytes();
+    const std::uint64_t charsHalf = store.chars;
     runUntil([&] { return store.chars >= bytes; }, 3600, "memory capture");
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     const long long rss1 = bench::residentBytes();
 
     const std::string name = "memory_" + std::to_string(deliveryBytes) + "B";
     report(name + "_growth_per_byte", static_cast<double>(rss1 - rss0) / static_cast<double>(bytes),
+           "bytes/byte");
+    report(name + "_second_half_per_byte",
+           static_cast<double>(rss1 - rssHalf) / static_cast<double>(store.chars - charsHalf),
            "bytes/byte");
     report(name + "_rss_growth", static_cast<double>(rss1 - rss0) / MB, "MB");
     report(name + "_delivery_mean", static_cast<double>(store.chars) / receivedChunks.size(),
@@ -422,6 +431,9 @@ void figureMemory(const Sizes &s, std::size_t deliveryBytes)
     report(name + "_entry_list_slot", sizeof(void *), "bytes");
     report(name + "_accounted_per_byte",
            (blocks + entries * sizeof(void *)) / static_cast<double>(bytes), "bytes/byte");
+    // Freed blocks the heap cannot hand back: gaps left between the entries.
+    report(name + "_heap_free_growth", (static_cast<double>(mallinfo2().fordblks) - heapFree0) / MB,
+           "MB");
 #endif
     h.startStop();
 }

@@ -6,8 +6,10 @@ namespace {
 
 // Small deliveries go into the last entry while it has room, so that a stream of tiny
 // deliveries does not cost a string header and a list slot each. Save writes the entries
-// back to back, so where one ends carries no meaning.
-constexpr int EntryCapacity = 4096;
+// back to back, so where one ends carries no meaning. An entry is one heap block of just under
+// 128 KiB: large enough that the gaps the heap leaves between blocks do not add up, and small
+// enough to stay out of the C library's one-mapping-per-block range.
+constexpr int EntryCapacity = 65500;
 
 QChar escapeByte(uchar byte)
 {
