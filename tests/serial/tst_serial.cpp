@@ -130,12 +130,8 @@ private:
 private slots:
     void init();
     void cleanup();
-    void connectAppliesLine_data();
-    void connectAppliesLine();
-    void startStopCapture();
-    void startStopNeedsOpenPort();
-    void typedKeysReachDevice_data();
-    void typedKeysReachDevice();
+    void connectedSession_data();
+    void connectedSession();
     void typedCommandFollowsDevice();
     void lostDeviceComesBackIdle();
     void lostDeviceKeepsBufferedBytes();
@@ -164,7 +160,7 @@ void TestSerial::cleanup()
     device.reset();
 }
 
-void TestSerial::connectAppliesLine_data()
+void TestSerial::connectedSession_data()
 {
     // clang-format off
     QTest::addColumn<LineChoice>("line");
@@ -175,8 +171,8 @@ void TestSerial::connectAppliesLine_data()
     QTest::addColumn<QString>("texts");
 
     QTest::newRow("defaults") << LineChoice{} << 9600L << 1 << false << false << "9600, 8, None, 1, None";
-    QTest::newRow("7 bits even, XON/XOFF")
-        << LineChoice{{}, "38400", QSerialPort::Data7, QSerialPort::EvenParity, QSerialPort::TwoStop, QSerialPort::SoftwareControl}
+    QTest::newRow("7 bits even, XON/XOFF, echo")
+        << LineChoice{{}, "38400", QSerialPort::Data7, QSerialPort::EvenParity, QSerialPort::TwoStop, QSerialPort::SoftwareControl, true}
         << 38400L << 2 << false << true << "38400, 7, Even, 2, XON/XOFF";
     QTest::newRow("custom rate, RTS/CTS")
         << LineChoice{{}, "250000", QSerialPort::Data8, QSerialPort::MarkParity, QSerialPort::OneStop, QSerialPort::HardwareControl}
@@ -184,7 +180,7 @@ void TestSerial::connectAppliesLine_data()
     // clang-format on
 }
 
-void TestSerial::connectAppliesLine()
+void TestSerial::connectedSession()
 {
     QFETCH(LineChoice, line);
     QFETCH(long, baud);
@@ -209,81 +205,21 @@ void TestSerial::connectAppliesLine()
     QVERIFY(action("actionDisconnect")->isEnabled());
     QVERIFY(!action("actionConfigure")->isEnabled());
     QCOMPARE(portOpened, 1);
-}
 
-void TestSerial::startStopCapture()
-{
-    devsim::DeviceOptions options;
-    options.sampleRate = 2000;
-    options.keepSent = true;
-    startDevice(options);
-    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
-    receivedChunks << "before";
-
-    startStop();
-    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("s"), 10000);
-    QCOMPARE(captureState, 1);
-    QVERIFY(indicator().startsWith("Capturing: "));
-    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().contains("\r\n"), 10000);
-    QVERIFY(!capturedBytes().contains("before"));
-    QTRY_VERIFY_WITH_TIMEOUT(console()->toPlainText().contains('\n'), 10000);
-
-    // A stop keeps the capture, with what was still on its way.
-    startStop();
-    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("ss"), 10000);
-    QCOMPARE(captureState, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent(), 10000);
-    QTRY_VERIFY(indicator().startsWith("Kept: "));
-    QCOMPARE(saveAs(dir.filePath("first.txt")), sent());
-}
-
-void TestSerial::startStopNeedsOpenPort()
-{
-    startDevice({});
-    receivedChunks << "kept";
-    startStop();
-    QCOMPARE(captureState, 0);
-    QCOMPARE(receivedChunks, QStringList{"kept"});
-
-    QVERIFY(connectTo(devicePath()));
-    action("actionDisconnect")->trigger();
-    startStop();
-    QCOMPARE(captureState, 0);
-    QCOMPARE(receivedChunks, QStringList{"kept"});
-
-    // Connected again, the first press starts a capture and sends the one command.
-    QVERIFY(connectTo(devicePath()));
-    startStop();
-    QCOMPARE(captureState, 1);
-    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("s"), 10000);
-}
-
-void TestSerial::typedKeysReachDevice_data()
-{
-    // clang-format off
-    QTest::addColumn<bool>("echo");
-    QTest::newRow("echo off") << false;
-    QTest::newRow("echo on") << true;
-    // clang-format on
-}
-
-void TestSerial::typedKeysReachDevice()
-{
-    QFETCH(bool, echo);
-    startDevice({});
-    LineChoice line;
-    line.echo = echo;
-    QVERIFY(connectTo(devicePath(), line));
+    // Keys reach the device, arrow keys do not, and only local echo shows what was typed.
     QTest::keyClicks(console(), "hello");
     QTest::keyClick(console(), Qt::Key_Left);
     QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("hello"), 10000);
-    QCOMPARE(console()->toPlainText(), echo ? QStringLiteral("hello") : QString());
+    QCOMPARE(console()->toPlainText(), line.echo ? QStringLiteral("hello") : QString());
 
-    // Nothing typed reaches a closed port, nor changes what we believe of the device.
+    // Nothing typed or pressed reaches a closed port, nor changes what we believe of the
+    // device, nor throws away a capture kept for saving.
     action("actionDisconnect")->trigger();
+    receivedChunks << "kept";
     QMetaObject::invokeMethod(window.get(), "writeData", Q_ARG(QByteArray, "s"));
+    startStop();
     QCOMPARE(captureState, 0);
+    QCOMPARE(receivedChunks, QStringList{"kept"});
 }
 
 void TestSerial::typedCommandFollowsDevice()
@@ -294,7 +230,11 @@ void TestSerial::typedCommandFollowsDevice()
     startDevice(options);
     QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
     startStop();
+    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("s"), 10000);
+    QCOMPARE(captureState, 1);
+    QVERIFY(indicator().startsWith("Capturing: "));
     QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().contains("\r\n"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(console()->toPlainText().contains('\n'), 10000);
 
     // The device takes a typed "s" as its stop.
     QTest::keyClick(console(), Qt::Key_S, Qt::NoModifier);
