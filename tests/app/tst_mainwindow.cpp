@@ -20,7 +20,6 @@ private:
     {
         return w.findChild<QAction *>(name);
     }
-    static SettingsDialog *settingsDialog() { return testkit::settingsDialog(); }
 
 private slots:
     void initialState();
@@ -49,7 +48,7 @@ void TestMainWindow::initialState()
     QVERIFY(action(w, "actionStart_Stop_2")->isEnabled());
     QVERIFY(action(w, "actionSave")->isEnabled());
     QVERIFY(receivedChunks.isEmpty());
-    QVERIFY(settingsDialog() && settingsDialog()->isHidden());
+    QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
 }
 
 void TestMainWindow::shortcuts_data()
@@ -101,11 +100,11 @@ void TestMainWindow::configureShowsTheOneDialog()
     MainWindow w;
     const int topLevels = QApplication::topLevelWidgets().size();
     action(w, "actionConfigure")->trigger();
-    SettingsDialog *dialog = settingsDialog();
+    SettingsDialog *dialog = testkit::settingsDialog();
     QVERIFY(dialog->isVisible());
     action(w, "actionConfigure")->trigger();
     QCOMPARE(QApplication::topLevelWidgets().size(), topLevels);
-    QCOMPARE(settingsDialog(), dialog);
+    QCOMPARE(testkit::settingsDialog(), dialog);
 }
 
 void TestMainWindow::clearLeavesStore()
@@ -135,7 +134,7 @@ void TestMainWindow::closingEndsProgramWithDialogOpen()
     MainWindow w;
     w.show();
     action(w, "actionConfigure")->trigger();
-    QVERIFY(settingsDialog()->isVisible());
+    QVERIFY(testkit::settingsDialog()->isVisible());
     QTimer::singleShot(0, action(w, "actionQuit"), &QAction::trigger);
     // Only a dialog left open would let the loop run into this.
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });

@@ -2,7 +2,6 @@
 
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTextBlock>
 #include <QtTest>
 
 using Chunks = QList<QByteArray>;
