@@ -9,18 +9,15 @@ class TestResources : public QObject
     Q_OBJECT
 
 private slots:
-    void bundleHoldsExactlyTheIcons();
+    void bundleHoldsOnlyTheIcons();
     void iconKinds_data();
     void iconKinds();
 };
 
-void TestResources::bundleHoldsExactlyTheIcons()
+void TestResources::bundleHoldsOnlyTheIcons()
 {
-    QStringList files = QDir(QStringLiteral(":/images")).entryList(QDir::AllEntries);
-    files.sort();
-    QCOMPARE(files,
-             (QStringList{"application-exit.png", "clear.png", "connect.png", "disconnect.png",
-                          "settings.png", "startstop_a.png", "startstop_b.png"}));
+    // Each of them is a row of iconKinds.
+    QCOMPARE(QDir(QStringLiteral(":/images")).count(), 7u);
 }
 
 void TestResources::iconKinds_data()

@@ -69,12 +69,16 @@ void TestReceivedText::anyCutGivesTheSameText()
 
 void TestReceivedText::smallDeliveriesShareEntries()
 {
-    // A day of tiny deliveries must not cost a string and a list slot each.
+    // A day of tiny deliveries must not cost a string and a list slot each; the indicator,
+    // counting only what came since it last counted, must not count the last entry twice.
     ReceiveDecoder decoder;
     QStringList store;
+    StoreSize size;
     for (int i = 0; i < 10000; ++i)
         receiveDelivery("x", &decoder, &store);
+    QCOMPARE(size.update(store), qint64(10000));
     receiveDelivery(QByteArray(10000, 'y'), &decoder, &store);
+    QCOMPARE(size.update(store), qint64(20000));
     QVERIFY2(store.size() <= 4, qPrintable(QString::number(store.size())));
     QCOMPARE(store.join(QString()), QString(10000, 'x') + QString(10000, 'y'));
 }

@@ -3,7 +3,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,15 +27,12 @@ private:
 private slots:
     void portDetails_data();
     void portDetails();
-    void initialSettings();
     void eachChoiceApplies_data();
     void eachChoiceApplies();
     void customBaudRate_data();
     void customBaudRate();
-    void customBaudRatePolicy();
     void typedPortPathSurvivesEnter();
-    void applyStoresAndCopiesAreIndependent();
-    void customPortShowsNotAvailable();
+    void defaultsUntilApply();
     void detailLabelsArePlainText();
 };
 
@@ -49,10 +45,8 @@ void TestSettingsDialog::portDetails_data()
     QTest::addColumn<int>("productId");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("hex ids") << "USB serial" << "/dev/ttyUSB0" << 26 << 255
-                             << QStringList{"p", "USB serial", "M", "S", "/dev/ttyUSB0", "1a", "ff"};
-    QTest::newRow("no leading zeros") << "d" << "l" << 4096 << 0x0403
-                                      << QStringList{"p", "d", "M", "S", "l", "1000", "403"};
+    QTest::newRow("hex ids") << "USB serial" << "/dev/ttyUSB0" << 26 << 0x0403
+                             << QStringList{"p", "USB serial", "M", "S", "/dev/ttyUSB0", "1a", "403"};
     QTest::newRow("zero and empty") << "" << "" << 0 << 0
                                     << QStringList{"p", "N/A", "M", "S", "", "N/A", "N/A"};
     // clang-format on
@@ -70,27 +64,6 @@ void TestSettingsDialog::portDetails()
              expected);
 }
 
-void TestSettingsDialog::initialSettings()
-{
-    SettingsDialog d;
-    const PortSettings s = d.currentSettings();
-    QCOMPARE(
-        box(d, "serialPortInfoListBox")->itemText(box(d, "serialPortInfoListBox")->count() - 1),
-        QStringLiteral("Custom"));
-    QCOMPARE(s.baudRate, 9600);
-    QCOMPARE(s.baudRateText, QStringLiteral("9600"));
-    QCOMPARE(s.dataBits, QSerialPort::Data8);
-    QCOMPARE(s.dataBitsText, QStringLiteral("8"));
-    QCOMPARE(s.parity, QSerialPort::NoParity);
-    QCOMPARE(s.parityText, QStringLiteral("None"));
-    QCOMPARE(s.stopBits, QSerialPort::OneStop);
-    QCOMPARE(s.stopBitsText, QStringLiteral("1"));
-    QCOMPARE(s.flowControl, QSerialPort::NoFlowControl);
-    QCOMPARE(s.flowControlText, QStringLiteral("None"));
-    QVERIFY(s.localEcho);
-    QCOMPARE(d.windowTitle(), QStringLiteral("Settings"));
-}
-
 void TestSettingsDialog::eachChoiceApplies_data()
 {
     // clang-format off
@@ -100,10 +73,8 @@ void TestSettingsDialog::eachChoiceApplies_data()
 
     for (const char *rate : {"9600", "19200", "38400", "115200"})
         QTest::addRow("baud %s", rate) << "baudRateBox" << rate << QString(rate).toInt();
-    QTest::newRow("5 bits") << "dataBitsBox" << "5" << int(QSerialPort::Data5);
-    QTest::newRow("6 bits") << "dataBitsBox" << "6" << int(QSerialPort::Data6);
-    QTest::newRow("7 bits") << "dataBitsBox" << "7" << int(QSerialPort::Data7);
-    QTest::newRow("8 bits") << "dataBitsBox" << "8" << int(QSerialPort::Data8);
+    for (int bits : {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8})
+        QTest::addRow("%d bits", bits) << "dataBitsBox" << QString::number(bits) << bits;
     QTest::newRow("no parity") << "parityBox" << "None" << int(QSerialPort::NoParity);
     QTest::newRow("even") << "parityBox" << "Even" << int(QSerialPort::EvenParity);
     QTest::newRow("odd") << "parityBox" << "Odd" << int(QSerialPort::OddParity);
@@ -147,13 +118,9 @@ void TestSettingsDialog::customBaudRate_data()
     // clang-format off
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("rate");
-    QTest::addColumn<QString>("rateText");
 
-    QTest::newRow("leading zero") << "0115200" << 115200 << "115200";
-    QTest::newRow("nonstandard") << "250000" << 250000 << "250000";
-    QTest::newRow("empty") << "" << 0 << "0";
-    QTest::newRow("letters are refused") << "abc" << 0 << "0";
-    QTest::newRow("no minus sign") << "-300" << 300 << "300";
+    QTest::newRow("nonstandard") << "250000" << 250000;
+    QTest::newRow("no minus sign") << "-300" << 300;
     // clang-format on
 }
 
@@ -161,41 +128,25 @@ void TestSettingsDialog::customBaudRate()
 {
     QFETCH(QString, typed);
     QFETCH(int, rate);
-    QFETCH(QString, rateText);
 
     SettingsDialog d;
     QComboBox *baud = box(d, "baudRateBox");
+    // Made editable a second time, the entry gets a fresh field that must be checked too.
+    chooseCustom(baud);
+    baud->setCurrentIndex(1);
+    QVERIFY(!baud->isEditable());
     chooseCustom(baud);
     QTest::keyClicks(baud->lineEdit(), typed);
     QTest::keyClick(baud->lineEdit(), Qt::Key_Return);
     QCOMPARE(baud->count(), 5);
     apply(d);
     QCOMPARE(d.currentSettings().baudRate, rate);
-    QCOMPARE(d.currentSettings().baudRateText, rateText);
+    QCOMPARE(d.currentSettings().baudRateText, QString::number(rate));
 
     // A listed rate chosen afterwards wins over the typed one.
     baud->setCurrentIndex(3);
     apply(d);
     QCOMPARE(d.currentSettings().baudRate, 115200);
-}
-
-void TestSettingsDialog::customBaudRatePolicy()
-{
-    SettingsDialog d;
-    QComboBox *baud = box(d, "baudRateBox");
-    QVERIFY(!baud->isEditable());
-    for (int round = 0; round < 2; ++round) {
-        chooseCustom(baud);
-        QVERIFY(baud->isEditable());
-        QVERIFY(baud->currentText().isEmpty());
-        auto *validator = qobject_cast<const QIntValidator *>(baud->lineEdit()->validator());
-        QVERIFY(validator);
-        QCOMPARE(validator->bottom(), 0);
-        QCOMPARE(validator->top(), 4000000);
-        QTest::keyClicks(baud->lineEdit(), "1200");
-        baud->setCurrentIndex(1);
-        QVERIFY(!baud->isEditable());
-    }
 }
 
 void TestSettingsDialog::typedPortPathSurvivesEnter()
@@ -204,60 +155,28 @@ void TestSettingsDialog::typedPortPathSurvivesEnter()
     QComboBox *ports = box(d, "serialPortInfoListBox");
     const int count = ports->count();
     chooseCustom(ports);
-    QVERIFY(ports->isEditable());
-    QVERIFY(ports->currentText().isEmpty());
     QTest::keyClicks(ports->lineEdit(), "/dev/ttyUSB0");
     QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
     QCOMPARE(ports->count(), count);
-    QCOMPARE(ports->currentText(), QStringLiteral("/dev/ttyUSB0"));
     apply(d);
     QCOMPARE(d.currentSettings().portName, QStringLiteral("/dev/ttyUSB0"));
 }
 
-void TestSettingsDialog::applyStoresAndCopiesAreIndependent()
+void TestSettingsDialog::defaultsUntilApply()
 {
     SettingsDialog d;
     d.show();
-    const PortSettings before = d.currentSettings();
-    box(d, "parityBox")->setCurrentIndex(3);
-    box(d, "stopBitsBox")->setCurrentIndex(1);
-    box(d, "flowControlBox")->setCurrentIndex(1);
     d.findChild<QCheckBox *>(QStringLiteral("localEchoCheckBox"))->setChecked(false);
-    QVERIFY2(d.currentSettings().localEcho, "nothing is stored before Apply");
+    box(d, "baudRateBox")->setCurrentIndex(3);
+    const PortSettings s = d.currentSettings();
+    QCOMPARE((QStringList{s.baudRateText, s.dataBitsText, s.parityText, s.stopBitsText,
+                          s.flowControlText}),
+             (QStringList{"9600", "8", "None", "1", "None"}));
+    QVERIFY(s.localEcho);
 
     apply(d);
     QVERIFY(d.isHidden());
-    const PortSettings after = d.currentSettings();
-    QCOMPARE(after.parity, QSerialPort::MarkParity);
-    QCOMPARE(after.parityText, QStringLiteral("Mark"));
-    QCOMPARE(after.stopBits, QSerialPort::OneAndHalfStop);
-    QCOMPARE(after.stopBitsText, QStringLiteral("1.5"));
-    QCOMPARE(after.flowControl, QSerialPort::HardwareControl);
-    QCOMPARE(after.flowControlText, QStringLiteral("RTS/CTS"));
-    QVERIFY(!after.localEcho);
-    QCOMPARE(before.parity, QSerialPort::NoParity);
-    QVERIFY(before.localEcho);
-}
-
-void TestSettingsDialog::customPortShowsNotAvailable()
-{
-    SettingsDialog d;
-    QComboBox *ports = box(d, "serialPortInfoListBox");
-    chooseCustom(ports);
-    const char *labels[] = {"descriptionLabel", "manufacturerLabel", "serialNumberLabel",
-                            "locationLabel",    "vidLabel",          "pidLabel"};
-    QStringList shown;
-    for (const char *name : labels) {
-        const QString text = d.findChild<QLabel *>(QLatin1String(name))->text();
-        QVERIFY2(text.endsWith(": N/A"), qPrintable(text));
-        shown << text;
-    }
-    // No current item: the details stay as they were.
-    QMetaObject::invokeMethod(&d, "showPortInfo", Q_ARG(int, -1));
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(d.findChild<QLabel *>(QLatin1String(labels[i]))->text(), shown.at(i));
-    QCOMPARE(shown.first(), QStringLiteral("Description: N/A"));
-    QCOMPARE(shown.last(), QStringLiteral("Product Identifier: N/A"));
+    QVERIFY(!d.currentSettings().localEcho);
 }
 
 void TestSettingsDialog::detailLabelsArePlainText()
