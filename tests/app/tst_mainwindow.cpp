@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QToolBar>
 #include <QtTest>
@@ -25,7 +27,7 @@ private slots:
     void initialState();
     void shortcuts_data();
     void shortcuts();
-    void toolbar();
+    void menusAndToolbar();
     void configureShowsTheOneDialog();
     void clearLeavesStore();
     void aboutBox();
@@ -82,17 +84,28 @@ void TestMainWindow::shortcuts()
     QCOMPARE(spy.count(), 1);
 }
 
-void TestMainWindow::toolbar()
+void TestMainWindow::menusAndToolbar()
 {
     MainWindow w;
-    const QList<QAction *> actions = w.findChild<QToolBar *>()->actions();
-    QStringList texts;
-    for (const QAction *a : actions) {
-        texts << a->text();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tarvex Terminal"));
+    // Each menu and the toolbar as "title: entries", "-" for a separator.
+    const auto entries = [](const QString &title, const QList<QAction *> &actions) {
+        QStringList texts;
+        for (const QAction *a : actions)
+            texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return title + ": " + texts.join(", ");
+    };
+    QStringList seen;
+    for (const QAction *m : w.menuBar()->actions())
+        seen << entries(m->text(), m->menu()->actions());
+    const QToolBar *bar = w.findChild<QToolBar *>();
+    seen << entries("toolbar", bar->actions());
+    for (const QAction *a : bar->actions())
         QVERIFY2(!a->icon().pixmap(24).isNull(), qPrintable(a->objectName()));
-    }
-    QCOMPARE(texts,
-             (QStringList{"C&onnect", "&Disconnect", "&Configure", "C&lear", "&Start/Stop"}));
+    QCOMPARE(seen,
+             (QStringList{"file: Save", "Calls: C&onnect, &Disconnect, -, &Start/Stop, -, &Quit",
+                          "Tools: &Configure, C&lear", "Help: &About, About Qt",
+                          "toolbar: C&onnect, &Disconnect, &Configure, C&lear, &Start/Stop"}));
 }
 
 void TestMainWindow::configureShowsTheOneDialog()
