@@ -125,16 +125,21 @@ void settle(int ms)
     loop.exec();
 }
 
+// The store of the window the bench drives, and how many deliveries the port made.
+CaptureStore *currentStore = nullptr;
+std::uint64_t deliveries = 0;
+
 // The main window shown offscreen, and the clicks a user would make on it.
 class Harness
 {
 public:
     Harness()
     {
-        receivedChunks.clear();
         captureState = 0;
         portOpened = 0;
         window = std::make_unique<MainWindow>();
+        currentStore = window->findChild<CaptureStore *>();
+        QObject::connect(port(), &QSerialPort::readyRead, [] { ++deliveries; });
         window->resize(1024, 700);
         window->show();
         settle(50);
@@ -171,13 +176,12 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-// Follows the store as the window fills it. The bench sends ASCII, so bytes are characters.
+// Follows the store as the window fills it.
 struct StoreCounter
 {
-    StoreSize size;
     std::uint64_t chars = 0;
 
-    void update() { chars = static_cast<std::uint64_t>(size.update(receivedChunks)); }
+    void update() { chars = static_cast<std::uint64_t>(currentStore->size()); }
 };
 
 // Measures how long the event loop goes without running a 1 ms timer.
@@ -266,7 +270,7 @@ IngestRun ingestProgram(std::uint64_t bytes)
     const double seconds = std::chrono::duration<double>(end - t0).count();
     r.wallMBps = static_cast<double>(bytes) / MB / seconds;
     r.cpuMBps = static_cast<double>(bytes) / MB / (cpuEnd - cpu0);
-    r.meanDelivery = static_cast<double>(store.chars) / receivedChunks.size();
+    r.meanDelivery = static_cast<double>(store.chars) / static_cast<double>(deliveries);
     h.startStop();
     return r;
 }
@@ -392,7 +396,6 @@ void figureMemory(const Sizes &s, std::size_t deliveryBytes)
     settle(100);
 #if defined(__GLIBC__)
     malloc_trim(0);
-    const double heapFree0 = static_cast<double>(mallinfo2().fordblks);
 #endif
     const long long rss0 = bench::residentBytes();
     const Clock::time_point t0 = Clock::now();
@@ -413,29 +416,10 @@ void figureMemory(const Sizes &s, std::size_t deliveryBytes)
            static_cast<double>(rss1 - rssHalf) / static_cast<double>(store.chars - charsHalf),
            "bytes/byte");
     report(name + "_rss_growth", static_cast<double>(rss1 - rss0) / MB, "MB");
-    report(name + "_delivery_mean", static_cast<double>(store.chars) / receivedChunks.size(),
-           "bytes");
-    report(name + "_entries", receivedChunks.size(), "count");
+    report(name + "_delivery_mean",
+           static_cast<double>(store.chars) / static_cast<double>(deliveries), "bytes");
+    report(name + "_entries", static_cast<double>(deliveries), "count");
     report(name + "_rate", static_cast<double>(bytes) / MB / seconds, "MB/s");
-#if defined(__GLIBC__)
-    // Where it goes: each entry is a heap block (header, UTF-16 text and terminator, rounded up
-    // by malloc, plus malloc's own size word) and a pointer-sized slot in the list.
-    double blocks = 0;
-    double text = 0;
-    for (QString &entry : receivedChunks) {
-        blocks += static_cast<double>(malloc_usable_size(entry.data_ptr()) + sizeof(std::size_t));
-        text += 2.0 * entry.size();
-    }
-    const double entries = receivedChunks.size();
-    report(name + "_entry_heap_block", blocks / entries, "bytes");
-    report(name + "_entry_text", text / entries, "bytes");
-    report(name + "_entry_list_slot", sizeof(void *), "bytes");
-    report(name + "_accounted_per_byte",
-           (blocks + entries * sizeof(void *)) / static_cast<double>(bytes), "bytes/byte");
-    // Freed blocks the heap cannot hand back: gaps left between the entries.
-    report(name + "_heap_free_growth", (static_cast<double>(mallinfo2().fordblks) - heapFree0) / MB,
-           "MB");
-#endif
     h.startStop();
 }
 
@@ -537,7 +521,7 @@ void figureSave(const Sizes &s)
     const auto bytes = static_cast<std::uint64_t>(s.saveMB * MB) / 64 * 64;
 
     for (std::size_t entryChars : {std::size_t(4096), std::size_t(64)}) {
-        QStringList chunks;
+        QList<QByteArray> chunks;
         {
             PtyFeeder::Options o;
             o.lineBytes = 64;
@@ -547,7 +531,7 @@ void figureSave(const Sizes &s)
                 const std::size_t n
                     = static_cast<std::size_t>(std::min<std::uint64_t>(entryChars, bytes - at));
                 PtyFeeder::fill(o, at, text.data(), n);
-                chunks.append(QString::fromLatin1(text.data(), static_cast<int>(n)));
+                chunks.append(QByteArray(text.data(), static_cast<int>(n)));
             }
         }
         std::vector<double> wall;
@@ -556,7 +540,8 @@ void figureSave(const Sizes &s)
             QFile::remove(fileName);
             const double cpu0 = bench::threadCpuSeconds();
             const Clock::time_point t0 = Clock::now();
-            if (CaptureFile::save(fileName, chunks).result != CaptureFile::SaveResult::Saved)
+            if (CaptureFile::save(fileName, CaptureSnapshot(chunks)).result
+                != CaptureFile::SaveResult::Saved)
                 fail("save failed");
             const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
             const double cpuSeconds = bench::threadCpuSeconds() - cpu0;
@@ -694,8 +679,8 @@ void soak(const Sizes &s)
     QTemporaryDir dir(QString::fromStdString(s.dir.empty() ? QDir::tempPath().toStdString() : s.dir)
                       + "/tarvex-soak-XXXXXX");
     const QString fileName = dir.filePath("soak.txt");
-    const bool saved
-        = CaptureFile::save(fileName, receivedChunks).result == CaptureFile::SaveResult::Saved;
+    const bool saved = CaptureFile::save(fileName, currentStore->snapshot()).result
+        == CaptureFile::SaveResult::Saved;
     QFile file(fileName);
     const QByteArray savedBytes
         = saved && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -707,9 +692,9 @@ void soak(const Sizes &s)
     report("soak_bytes_sent", static_cast<double>(sent.size()), "bytes");
     report("soak_bytes_saved", savedBytes.size(), "bytes");
     report("soak_identical", identical ? 1 : 0, "bool");
-    report("soak_entries", receivedChunks.size(), "count");
-    report("soak_delivery_mean", static_cast<double>(savedBytes.size()) / receivedChunks.size(),
-           "bytes");
+    report("soak_entries", static_cast<double>(deliveries), "count");
+    report("soak_delivery_mean",
+           static_cast<double>(savedBytes.size()) / static_cast<double>(deliveries), "bytes");
     report("soak_rss_before_capture", static_cast<double>(rss0) / MB, "MB");
     report("soak_rss_after_10s", static_cast<double>(rssEarly) / MB, "MB");
     report("soak_rss_end", static_cast<double>(rss1) / MB, "MB");

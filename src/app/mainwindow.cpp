@@ -2,15 +2,19 @@
 
 #include "app/mainwindowform.h"
 #include "console/console.h"
+#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -21,6 +25,11 @@ MainWindow::MainWindow(QWidget *parent)
     , serialPort(new QSerialPort(this))
     , captureLabel(new QLabel)
     , indicatorTimer(new QTimer(this))
+    , receivedChunks(new CaptureStore(CaptureStore::defaultFolder(), this))
+    , saver(new CaptureSaver(this))
+    , saveProgress(new QProgressBar)
+    , cancelSaveButton(new QToolButton)
+    , saveProgressTimer(new QTimer(this))
 {
     form->setupForm(this);
     setCentralWidget(console);
@@ -44,12 +53,29 @@ MainWindow::MainWindow(QWidget *parent)
     indicatorTimer->setInterval(250);
     connect(indicatorTimer, &QTimer::timeout, this, &MainWindow::updateCaptureIndicator);
 
+    // Shown only while a save takes long enough for a person to wonder.
+    saveProgress->setObjectName(QStringLiteral("saveProgress"));
+    saveProgress->setRange(0, 1000);
+    saveProgress->setMaximumWidth(200);
+    saveProgress->hide();
+    form->statusBar->addPermanentWidget(saveProgress);
+    cancelSaveButton->setObjectName(QStringLiteral("cancelSaveButton"));
+    cancelSaveButton->setText(tr("Cancel"));
+    cancelSaveButton->setToolTip(tr("Stop saving; a file that existed keeps its old content"));
+    cancelSaveButton->hide();
+    form->statusBar->addPermanentWidget(cancelSaveButton);
+    saveProgressTimer->setInterval(100);
+    connect(saveProgressTimer, &QTimer::timeout, this, &MainWindow::updateSaveProgress);
+    connect(cancelSaveButton, &QToolButton::clicked, saver, &CaptureSaver::cancel);
+    connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
+    connect(saver, &CaptureSaver::allDone, this, &MainWindow::savesDone);
+    connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
+
     // The dialog has no parent; it must not keep the program running once the
     // main window has been closed.
     settingsDialog->setAttribute(Qt::WA_QuitOnClose, false);
 
     connectActions();
-    receivedChunks.clear();
     updateCaptureIndicator();
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
@@ -59,8 +85,22 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // Before the store: a save still reading it would otherwise read a removed file.
+    delete saver;
     delete settingsDialog;
     delete form;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!saver->isBusy()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    // A half-written file is worse than a late exit; the cancel stays at hand.
+    event->ignore();
+    closeWhenSaved = true;
+    updateSaveProgress();
 }
 
 void MainWindow::about()

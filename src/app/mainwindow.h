@@ -1,15 +1,19 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "serial/receivedtext.h"
+#include "serial/capturefile.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
 
+class CaptureSaver;
+class CaptureStore;
 class Console;
 class MainWindowForm;
 class QLabel;
+class QProgressBar;
 class QTimer;
+class QToolButton;
 class SettingsDialog;
 
 // The one main window: owns the console, the settings dialog and the serial port, and wires them.
@@ -20,6 +24,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+protected:
+    // Waits for a running save before the window goes.
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     // The serial, capture and file slots are written in src/serial: serialconnection.cpp,
@@ -41,6 +49,10 @@ private:
     void followTypedCommands(const QByteArray &typed);
     void showFileError(const QString &text, const QString &reason);
     void updateCaptureIndicator();
+    void storageFailed(const QString &reason);
+    void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
+    void savesDone();
+    void updateSaveProgress();
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;
@@ -50,9 +62,13 @@ private:
     // Beside the status text: whether a capture runs, and how much is kept.
     QLabel *captureLabel = nullptr;
     QTimer *indicatorTimer = nullptr;
-    // Carries a character split between two deliveries over to the next one.
-    ReceiveDecoder receiveDecoder;
-    StoreSize storeSize;
+    // What was received since the capture was last started.
+    CaptureStore *receivedChunks = nullptr;
+    CaptureSaver *saver = nullptr;
+    QProgressBar *saveProgress = nullptr;
+    QToolButton *cancelSaveButton = nullptr;
+    QTimer *saveProgressTimer = nullptr;
+    bool closeWhenSaved = false;
 };
 
 #endif // MAINWINDOW_H

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -39,8 +40,7 @@ void MainWindow::dataReceiveStart()
         return;
 
     if (captureState == 0) {
-        receivedChunks.clear();
-        receiveDecoder.reset();
+        receivedChunks->clear();
         serialPort->write(&StartStopCommand, 1);
         captureState = 1;
     } else {
@@ -63,11 +63,22 @@ void MainWindow::followTypedCommands(const QByteArray &typed)
 void MainWindow::updateCaptureIndicator()
 {
     indicatorTimer->stop();
-    const qint64 bytes = storeSize.update(receivedChunks) + receiveDecoder.pendingText().size();
+    const qint64 bytes = receivedChunks->size();
+    QString text;
     if (captureState != 0)
-        captureLabel->setText(tr("Capturing: %1").arg(sizeText(bytes)));
+        text = tr("Capturing: %1").arg(sizeText(bytes));
     else if (bytes > 0)
-        captureLabel->setText(tr("Kept: %1").arg(sizeText(bytes)));
-    else
-        captureLabel->clear();
+        text = tr("Kept: %1").arg(sizeText(bytes));
+    const qint64 inMemory = receivedChunks->sizeInMemory();
+    if (inMemory > 0)
+        text += tr(" (%1 in memory only)").arg(sizeText(inMemory));
+    captureLabel->setText(text);
+}
+
+void MainWindow::storageFailed(const QString &reason)
+{
+    updateCaptureIndicator();
+    QMessageBox::critical(this, tr("Error"),
+                          tr("Could not keep the capture on disk") + '\n' + reason + '\n'
+                              + tr("What arrives from now on is kept in memory. Save it soon."));
 }

@@ -3,65 +3,155 @@
 #include "serial/capturefile.h"
 
 #include "app/mainwindow.h"
+#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
-#include "serial/receivedtext.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSaveFile>
+#include <QTimer>
+#include <QToolButton>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
-bool writeText(QIODevice *out, const QString &text)
+using CaptureFile::SaveControl;
+using CaptureFile::SaveOutcome;
+using CaptureFile::SaveResult;
+
+bool isCancelled(const SaveControl *control)
 {
-    const QByteArray bytes = encodeReceivedText(text);
-    return out->write(bytes) == bytes.size();
+    return control && control->cancelled.load();
 }
+
+void addWritten(SaveControl *control, qint64 bytes)
+{
+    if (control)
+        control->written += bytes;
+}
+
+#ifdef Q_OS_UNIX
+// A pipe or a device. Opened without blocking, so that a pipe nobody reads is refused at once
+// instead of hanging the save; written with a wait for room that a cancel can interrupt.
+SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
+{
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {SaveResult::OpenFailed, qt_error_string(errno)};
+    SaveOutcome outcome;
+    QString readFailure;
+    const bool read = capture.read(
+        [&](const QByteArray &block) {
+            const char *p = block.constData();
+            qint64 left = block.size();
+            while (left > 0) {
+                if (isCancelled(control)) {
+                    outcome.result = SaveResult::Cancelled;
+                    return false;
+                }
+                const ssize_t n = ::write(fd, p, size_t(left));
+                if (n > 0) {
+                    p += n;
+                    left -= n;
+                    addWritten(control, n);
+                } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    pollfd room{fd, POLLOUT, 0};
+                    ::poll(&room, 1, 100);
+                } else if (n < 0 && errno != EINTR) {
+                    outcome = {SaveResult::WriteFailed, qt_error_string(errno)};
+                    return false;
+                }
+            }
+            return true;
+        },
+        &readFailure);
+    ::close(fd);
+    if (!read)
+        return {SaveResult::WriteFailed, readFailure};
+    return outcome;
+}
+#endif
+
+// Writes the capture into out, watching for a cancel between blocks.
+SaveOutcome copyTo(QIODevice *out, const CaptureSnapshot &capture, SaveControl *control)
+{
+    SaveOutcome outcome;
+    QString readFailure;
+    const bool read = capture.read(
+        [&](const QByteArray &block) {
+            if (isCancelled(control)) {
+                outcome.result = SaveResult::Cancelled;
+                return false;
+            }
+            // A write cut short by a full disk or a size limit says why only when tried again.
+            for (qint64 done = 0; done < block.size();) {
+                const qint64 n = out->write(block.constData() + done, block.size() - done);
+                if (n <= 0) {
+                    outcome = {SaveResult::WriteFailed, out->errorString()};
+                    return false;
+                }
+                done += n;
+                addWritten(control, n);
+            }
+            return true;
+        },
+        &readFailure);
+    if (!read)
+        return {SaveResult::WriteFailed, readFailure};
+    return outcome;
+}
+
+#ifndef Q_OS_UNIX
+SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return {SaveResult::OpenFailed, file.errorString()};
+    return copyTo(&file, capture, control);
+}
+#endif
 
 } // namespace
 
 namespace CaptureFile {
 
-bool write(QIODevice *out, const QStringList &chunks, const QString &tail)
-{
-    for (const QString &chunk : chunks) {
-        if (!writeText(out, chunk))
-            return false;
-    }
-    return writeText(out, tail);
-}
-
-SaveOutcome save(const QString &fileName, const QStringList &chunks, const QString &tail)
+SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
 {
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile()) {
         // A device or a pipe: replacing it with a plain file would destroy it.
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly))
-            return {SaveResult::OpenFailed, file.errorString()};
-        if (!write(&file, chunks, tail) || !file.flush())
-            return {SaveResult::WriteFailed, file.errorString()};
-        return {};
+        return writeInto(fileName, capture, control);
     }
 
     QSaveFile file(fileName);
     // A writable file in a folder where no temporary file can be made is still written.
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: bytes left in a buffer would meet a full disk only in commit(), which
+    // cannot tell.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return {SaveResult::OpenFailed, file.errorString()};
-    if (!write(&file, chunks, tail)) {
-        const QString reason = file.errorString();
+    const SaveOutcome outcome = copyTo(&file, capture, control);
+    if (outcome.result != SaveResult::Saved) {
         file.cancelWriting();
-        return {SaveResult::WriteFailed, reason};
+        return outcome;
     }
     if (!file.commit())
         return {SaveResult::WriteFailed, file.errorString()};
     return {};
 }
 
-bool load(const QString &fileName, QStringList *lines, QString *reason)
+bool load(const QString &fileName, QList<QByteArray> *lines, QString *reason)
 {
     QFile file(fileName);
     // Not in text mode: that would drop every CR, also one inside a line.
@@ -73,9 +163,9 @@ bool load(const QString &fileName, QStringList *lines, QString *reason)
     return true;
 }
 
-QStringList readLines(QIODevice *device)
+QList<QByteArray> readLines(QIODevice *device)
 {
-    QStringList lines;
+    QList<QByteArray> lines;
     bool first = true;
     while (!device->atEnd()) {
         QByteArray line = device->readLine();
@@ -90,7 +180,7 @@ QStringList readLines(QIODevice *device)
             line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
-        lines.append(decodeReceivedBytes(line));
+        lines.append(line);
     }
     return lines;
 }
@@ -108,11 +198,30 @@ void MainWindow::on_actionSave_triggered()
     if (fileName.isEmpty())
         return;
 
-    // The bytes of a character still arriving are part of the capture too.
-    const CaptureFile::SaveOutcome outcome
-        = CaptureFile::save(fileName, receivedChunks, receiveDecoder.pendingText());
+    // What has arrived by now, however long the writing takes and whatever happens meanwhile.
+    saver->save(fileName, receivedChunks->snapshot());
+    saveProgressTimer->start();
+}
+
+void MainWindow::updateSaveProgress()
+{
+    // A quick save shows nothing; one that takes longer shows how far it got.
+    if (!saver->isBusy() || (saver->elapsedMs() < 500 && !closeWhenSaved))
+        return;
+    const qint64 total = saver->toWrite();
+    saveProgress->setValue(total > 0 ? int(saver->written() * 1000 / total) : 0);
+    saveProgress->setFormat(closeWhenSaved ? tr("Saving, then quitting: %p%") : tr("Saving: %p%"));
+    saveProgress->setToolTip(QDir::toNativeSeparators(saver->fileName()));
+    saveProgress->show();
+    cancelSaveButton->show();
+}
+
+void MainWindow::saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome)
+{
+    Q_UNUSED(fileName)
     switch (outcome.result) {
     case CaptureFile::SaveResult::Saved:
+    case CaptureFile::SaveResult::Cancelled:
         break;
     case CaptureFile::SaveResult::OpenFailed:
         showFileError(tr("Could not open file"), outcome.reason);
@@ -123,6 +232,17 @@ void MainWindow::on_actionSave_triggered()
     }
 }
 
+void MainWindow::savesDone()
+{
+    if (saver->isBusy())
+        return;
+    saveProgressTimer->stop();
+    saveProgress->hide();
+    cancelSaveButton->hide();
+    if (closeWhenSaved)
+        close();
+}
+
 void MainWindow::on_actionOpen_triggered()
 {
     const QString fileName
@@ -131,8 +251,11 @@ void MainWindow::on_actionOpen_triggered()
         return;
 
     QString reason;
-    if (!CaptureFile::load(fileName, &receivedChunks, &reason))
+    QList<QByteArray> lines;
+    if (!CaptureFile::load(fileName, &lines, &reason))
         showFileError(tr("Could not open file"), reason);
+    for (const QByteArray &line : qAsConst(lines))
+        receivedChunks->append(line);
     updateCaptureIndicator();
 }
 

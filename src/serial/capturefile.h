@@ -1,15 +1,20 @@
 #ifndef CAPTUREFILE_H
 #define CAPTUREFILE_H
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
+#include <QString>
 
+#include <atomic>
+
+class CaptureSnapshot;
 class QIODevice;
 
-// Capture files: the received bytes written back exactly as they came, and read back line by
+// Capture files: the received bytes written out exactly as they came, and read back line by
 // line.
 namespace CaptureFile {
 
-enum class SaveResult { Saved, OpenFailed, WriteFailed };
+enum class SaveResult { Saved, OpenFailed, WriteFailed, Cancelled };
 
 struct SaveOutcome
 {
@@ -17,20 +22,25 @@ struct SaveOutcome
     QString reason; // the system's words for a failure
 };
 
-// Writes the entries back to back, then tail. A plain file is replaced only once the whole
-// capture is written, so on failure the old one stays; anything else that exists under the name
-// (a device, a pipe) is written into, never replaced.
-SaveOutcome save(const QString &fileName, const QStringList &chunks, const QString &tail = {});
+// Shared between a save and whoever watches it, from any thread.
+struct SaveControl
+{
+    std::atomic<bool> cancelled{false};
+    std::atomic<qint64> written{0};
+};
 
-// Writes the entries back to back, then tail, as the bytes they were received as.
-bool write(QIODevice *out, const QStringList &chunks, const QString &tail = {});
+// Writes the capture. A plain file is replaced only once the whole capture is written, so on
+// failure or cancel the old one stays; anything else that exists under the name (a device, a
+// pipe) is written into, never replaced. Blocks for as long as the writing takes.
+SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture,
+                 SaveControl *control = nullptr);
 
 // Appends each line of the file, without its line end. On failure returns false and says why.
-bool load(const QString &fileName, QStringList *lines, QString *reason);
+bool load(const QString &fileName, QList<QByteArray> *lines, QString *reason);
 
 // The lines of an open device, each without its LF or CRLF; a leading UTF-8 byte-order mark
-// is dropped. Bytes that are not UTF-8 are kept as escaped bytes.
-QStringList readLines(QIODevice *device);
+// is dropped.
+QList<QByteArray> readLines(QIODevice *device);
 
 } // namespace CaptureFile
 

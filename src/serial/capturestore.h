@@ -1,18 +1,107 @@
 #ifndef CAPTURESTORE_H
 #define CAPTURESTORE_H
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+#include <QTimer>
 
-// Process-wide capture state, shared by the serial, capture and file slots of the main window.
+#include <functional>
 
-// Text received since the capture was last started: one entry per delivery from the port
-// (or per line of an opened file). Emptied only as a whole, when a capture starts.
-extern QStringList receivedChunks;
+class QThread;
+class SpoolFile;
+class SpoolWriter;
 
 // 1 once a port has been opened successfully; never cleared.
 extern qint32 portOpened;
 
 // 0 while the device is believed idle, 1 while it streams.
 extern qint32 captureState;
+
+// What a capture held at one moment: its first bytes in the capture's file, the rest in memory.
+// Cheap to copy; any thread may read it, while the capture goes on.
+class CaptureSnapshot
+{
+public:
+    CaptureSnapshot() = default;
+    explicit CaptureSnapshot(const QList<QByteArray> &blocks);
+
+    qint64 size() const { return fileBytes + memoryBytes; }
+
+    // Hands the bytes to sink in order, in blocks of at most 1 MiB, until sink returns false.
+    // False when the capture's file could not be read, with *reason set.
+    bool read(const std::function<bool(const QByteArray &)> &sink, QString *reason) const;
+
+    // All the bytes at once; for small captures.
+    QByteArray readAll() const;
+
+private:
+    friend class CaptureStore;
+    QSharedPointer<SpoolFile> file;
+    qint64 fileBytes = 0;
+    QList<QByteArray> memory;
+    qint64 memoryBytes = 0;
+};
+
+// The bytes received since the capture was last started. They go to a private file in the
+// user's cache folder a few times a second, written on a thread of its own, so that a capture of
+// any length costs no memory and the event loop never waits for the disk. Should the disk refuse
+// them, they are kept in memory from then on.
+class CaptureStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Files go into folder, which is made when the first bytes arrive.
+    explicit CaptureStore(const QString &folder = defaultFolder(), QObject *parent = nullptr);
+    ~CaptureStore() override;
+
+    static QString defaultFolder();
+
+    void append(const QByteArray &bytes);
+    // Empties the capture. A save still reading the old bytes keeps them until it is done.
+    void clear();
+
+    qint64 size() const { return total; }
+    // Of those, the bytes that could not be written to the disk.
+    qint64 sizeInMemory() const;
+    bool isEmpty() const { return total == 0; }
+
+    // Everything received so far.
+    CaptureSnapshot snapshot() const;
+    // The file the capture is being written to; empty before it is made.
+    QString filePath() const;
+    // Hands what waits in memory to the writer now instead of at the next tick.
+    void flush();
+
+    // How long received bytes may wait in memory before they are handed to the writer.
+    static constexpr int FlushIntervalMs = 200;
+
+signals:
+    // The disk refused the capture: from now on it is kept in memory.
+    void storageFailed(const QString &reason);
+
+private:
+    friend class SpoolWriter;
+    void written(quint64 generation, qint64 upTo);
+    void failed(quint64 generation, qint64 upTo, const QString &reason);
+    void dropConfirmed(qint64 upTo);
+
+    QString folder;
+    QThread *thread = nullptr;
+    SpoolWriter *writer = nullptr;
+    QSharedPointer<SpoolFile> current;
+    // Bytes at the front of the capture that the writer has confirmed are in the file.
+    qint64 onDisk = 0;
+    // Handed to the writer but not yet confirmed; after a failure, kept here for good.
+    QList<QByteArray> unconfirmed;
+    // Not yet handed to the writer.
+    QByteArray pending;
+    qint64 total = 0;
+    bool diskFailed = false;
+    QTimer flushTimer;
+};
 
 #endif // CAPTURESTORE_H

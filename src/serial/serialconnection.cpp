@@ -44,11 +44,7 @@ void MainWindow::openSerialPort()
         return;
     }
 
-    // A character the last connection cut off is not finished by this one: its bytes stay in
-    // the capture as they came.
-    const QString cutOff = receiveDecoder.takePending();
-    if (!cutOff.isEmpty())
-        receivedChunks.append(cutOff);
+    // A character the last connection cut off is not finished by this one.
     console->resetDecoder();
     setConnected(true);
     console->setLocalEcho(p.localEcho);
@@ -100,7 +96,7 @@ void MainWindow::readData()
 {
     const QByteArray data = serialPort->readAll();
     console->displayData(data);
-    receiveDelivery(data, &receiveDecoder, &receivedChunks);
+    receivedChunks->append(data);
     if (!indicatorTimer->isActive())
         indicatorTimer->start();
 }

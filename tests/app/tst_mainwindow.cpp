@@ -36,7 +36,6 @@ private slots:
 
 void TestMainWindow::initialState()
 {
-    receivedChunks << "left over";
     MainWindow w;
     QVERIFY(!w.centralWidget()->isEnabled());
     for (const char *name : {"statusLabel", "captureLabel"}) {
@@ -49,7 +48,7 @@ void TestMainWindow::initialState()
     QVERIFY(action(w, "actionConfigure")->isEnabled());
     QVERIFY(action(w, "actionStart_Stop_2")->isEnabled());
     QVERIFY(action(w, "actionSave")->isEnabled());
-    QVERIFY(receivedChunks.isEmpty());
+    QVERIFY(w.findChild<CaptureStore *>()->isEmpty());
     QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
 }
 
@@ -125,10 +124,11 @@ void TestMainWindow::clearLeavesStore()
     MainWindow w;
     auto *console = qobject_cast<Console *>(w.centralWidget());
     console->displayData("some text");
-    receivedChunks << "some text";
+    CaptureStore *store = w.findChild<CaptureStore *>();
+    store->append("some text");
     action(w, "actionClear")->trigger();
     QVERIFY(console->toPlainText().isEmpty());
-    QCOMPARE(receivedChunks, QStringList{"some text"});
+    QCOMPARE(store->snapshot().readAll(), QByteArray("some text"));
 }
 
 void TestMainWindow::aboutBox()

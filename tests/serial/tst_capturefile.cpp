@@ -1,4 +1,5 @@
 #include "serial/capturefile.h"
+#include "serial/capturestore.h"
 #include "testfiles.h"
 
 #include <QTemporaryDir>
@@ -13,16 +14,20 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-using testfiles::esc;
 using testfiles::fileBytes;
 using testfiles::systemText;
 using testfiles::writeFile;
 
 namespace {
 
+CaptureSnapshot capture(const QList<QByteArray> &blocks)
+{
+    return CaptureSnapshot(blocks);
+}
+
 QString describe(const CaptureFile::SaveOutcome &outcome)
 {
-    const char *const results[] = {"saved", "open failed", "write failed"};
+    const char *const results[] = {"saved", "open failed", "write failed", "cancelled"};
     return QString::fromLatin1(results[int(outcome.result)])
         + (outcome.reason.isEmpty() ? QString() : ": " + outcome.reason);
 }
@@ -54,6 +59,7 @@ private slots:
     void save_data();
     void save();
     void folderIsNotReplaced();
+    void fullDiskKeepsOldFile_data();
     void fullDiskKeepsOldFile();
     void writableFileInReadOnlyFolder();
     void devicesAreNotReplaced();
@@ -71,46 +77,63 @@ void TestCaptureFile::initTestCase()
 void TestCaptureFile::save_data()
 {
     // clang-format off
-    QTest::addColumn<QStringList>("chunks");
-    QTest::addColumn<QString>("tail");
+    QTest::addColumn<QList<QByteArray>>("blocks");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("outcome");
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::newRow("empty store empties the file") << QStringList() << QString() << QByteArray();
-    QTest::newRow("entries back to back, zero byte kept")
-        << QStringList{"ab", QString::fromLatin1("c\0\r\n", 4)} << QString() << QByteArray("abc\0\r\n", 6);
-    QTest::newRow("UTF-8 whatever the locale, and bytes that are not")
-        << QStringList{QString::fromUtf8("µV → 😀"), QString("12") + esc(0xb5) + "V", QString(esc(0xff))} << QString()
-        << QByteArray("\xc2\xb5V \xe2\x86\x92 \xf0\x9f\x98\x80" "12\xb5V\xff");
-    QTest::newRow("unfinished character last") << QStringList{"a"} << QString(esc(0xe2)) + esc(0x82)
-                                               << QByteArray("a\xe2\x82");
+    QTest::newRow("empty capture empties the file") << QList<QByteArray>() << false << "saved" << QByteArray();
+    QTest::newRow("blocks back to back, any bytes")
+        << QList<QByteArray>{"ab", QByteArray("c\0\r\n\xb5\xff", 6), "\xe2\x82"} << false << "saved"
+        << QByteArray("abc\0\r\n\xb5\xff\xe2\x82", 10);
+    QTest::newRow("cancelled keeps the old file") << QList<QByteArray>{"new"} << true << "cancelled"
+                                                  << QByteArray("an older, longer capture");
     // clang-format on
 }
 
 void TestCaptureFile::save()
 {
-    QFETCH(QStringList, chunks);
-    QFETCH(QString, tail);
+    QFETCH(QList<QByteArray>, blocks);
+    QFETCH(bool, cancel);
+    QFETCH(QString, outcome);
     QFETCH(QByteArray, bytes);
 
     const QString name = dir.filePath("save.txt");
     QVERIFY(writeFile(name, "an older, longer capture"));
-    QCOMPARE(describe(CaptureFile::save(name, chunks, tail)), QStringLiteral("saved"));
+    CaptureFile::SaveControl control;
+    control.cancelled = cancel;
+    QCOMPARE(describe(CaptureFile::save(name, capture(blocks), &control)), outcome);
     QCOMPARE(fileBytes(name), bytes);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"save.txt"});
 }
 
 void TestCaptureFile::folderIsNotReplaced()
 {
-    QCOMPARE(describe(CaptureFile::save(dir.path(), {"capture"})),
+    QCOMPARE(describe(CaptureFile::save(dir.path(), capture({"capture"}))),
              "open failed: " + systemText(EISDIR));
     QVERIFY(QFileInfo(dir.path()).isDir());
 }
 
+void TestCaptureFile::fullDiskKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("size");
+    QTest::newRow("fails while writing") << "65536"
+                                         << "1048576";
+    // Small enough to wait in the file's buffer until the commit.
+    QTest::newRow("fails at the commit") << "4096"
+                                         << "8192";
+}
+
 void TestCaptureFile::fullDiskKeepsOldFile()
 {
+    QFETCH(QString, limit);
+    QFETCH(QString, size);
     QVERIFY(QDir(dir.path()).mkpath("full"));
     const QString name = dir.filePath("full/capture.txt");
     QVERIFY(writeFile(name, "the previous capture"));
-    QCOMPARE(child({"--save-with-size-limit", name}), "write failed: " + systemText(EFBIG));
+    QCOMPARE(child({"--save-with-size-limit", name, limit, size}),
+             "write failed: " + systemText(EFBIG));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
 }
@@ -142,8 +165,9 @@ void TestCaptureFile::devicesAreNotReplaced()
     const QByteArray node = QFile::encodeName(dir.filePath("full-device"));
     if (::mknod(node.constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
         QSKIP("making a device node needs root");
-    QCOMPARE(describe(CaptureFile::save(QFile::decodeName(node), {QString(100000, 'x')})),
-             "write failed: " + systemText(ENOSPC));
+    QCOMPARE(
+        describe(CaptureFile::save(QFile::decodeName(node), capture({QByteArray(100000, 'x')}))),
+        "write failed: " + systemText(ENOSPC));
     struct stat st = {};
     QVERIFY(::stat(node.constData(), &st) == 0);
     QVERIFY(S_ISCHR(st.st_mode));
@@ -154,28 +178,28 @@ void TestCaptureFile::loadAppendsLines_data()
 {
     // clang-format off
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<QByteArray>>("lines");
 
-    QTest::newRow("CRLF, final line end") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
-    QTest::newRow("empty lines kept") << QByteArray("\n\r\nx\n") << QStringList{"", "", "x"};
-    QTest::newRow("lone CR kept") << QByteArray("a\rb\r\n") << QStringList{"a\rb"};
-    QTest::newRow("CR ends the file") << QByteArray("a\r") << QStringList{"a"};
-    QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xc2\xb5V\n") << QStringList{QString::fromUtf8("µV")};
-    QTest::newRow("BOM only") << QByteArray("\xef\xbb\xbf") << QStringList();
-    QTest::newRow("not UTF-8") << QByteArray("\xb5V\n\xff") << QStringList{QString(esc(0xb5)) + "V", QString(esc(0xff))};
+    QTest::newRow("CRLF, final line end") << QByteArray("a\r\nb\r\n") << QList<QByteArray>{"a", "b"};
+    QTest::newRow("empty lines kept") << QByteArray("\n\r\nx\n") << QList<QByteArray>{"", "", "x"};
+    QTest::newRow("lone CR kept") << QByteArray("a\rb\r\n") << QList<QByteArray>{"a\rb"};
+    QTest::newRow("CR ends the file") << QByteArray("a\r") << QList<QByteArray>{"a"};
+    QTest::newRow("UTF-8 with BOM") << QByteArray("\xef\xbb\xbf\xc2\xb5V\n") << QList<QByteArray>{"\xc2\xb5V"};
+    QTest::newRow("BOM only") << QByteArray("\xef\xbb\xbf") << QList<QByteArray>();
+    QTest::newRow("not UTF-8") << QByteArray("\xb5V\n\xff") << QList<QByteArray>{"\xb5V", "\xff"};
     // clang-format on
 }
 
 void TestCaptureFile::loadAppendsLines()
 {
     QFETCH(QByteArray, file);
-    QFETCH(QStringList, lines);
+    QFETCH(QList<QByteArray>, lines);
     const QString name = dir.filePath("open.txt");
     QVERIFY(writeFile(name, file));
-    QStringList store{"existing"};
+    QList<QByteArray> store{"existing"};
     QString reason;
     QVERIFY(CaptureFile::load(name, &store, &reason));
-    QCOMPARE(store, QStringList{"existing"} + lines);
+    QCOMPARE(store, QList<QByteArray>{"existing"} + lines);
 }
 
 namespace {
@@ -185,21 +209,22 @@ int childMain(int argc, char *argv[])
 {
     QTextStream out(stdout);
     const QString mode = QString::fromLocal8Bit(argv[1]);
-    if (mode == "--save-with-size-limit" && argc == 3) {
-        const rlimit limit{64 * 1024, 64 * 1024};
+    if (mode == "--save-with-size-limit" && argc == 5) {
+        const rlim_t bytes = rlim_t(QByteArray(argv[3]).toLongLong());
+        const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN); // fail the write instead of killing the process
-        QStringList chunks;
-        for (int i = 0; i < 1024; ++i)
-            chunks << QString(1024, 'x');
-        out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[2]), chunks)) << '\n';
+        const QByteArray block(QByteArray(argv[4]).toInt(), 'x');
+        out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[2]), capture({block})))
+            << '\n';
         return 0;
     }
     if (mode == "--save-unprivileged" && argc == 4) {
         if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             return 1;
         for (int i = 2; i < argc; ++i)
-            out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[i]), {"capture"}))
+            out << describe(
+                CaptureFile::save(QString::fromLocal8Bit(argv[i]), capture({"capture"})))
                 << '\n';
         return 0;
     }
