@@ -17,10 +17,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using testkit::LineChoice;
@@ -61,6 +65,52 @@ public:
 private:
     int master = -1;
     int slave = -1;
+};
+
+// The reading end of a named pipe, on a thread of its own: it reads nothing until let go, then
+// up to limit bytes (all, if negative) and closes.
+class PipeReader
+{
+public:
+    PipeReader(const QString &path, qint64 limit)
+    {
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        // Open before the writer, so that the program's open finds a reader.
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+        ::fcntl(fd, F_SETFL, 0);
+        reader = std::thread([this, limit] {
+            while (!go)
+                std::this_thread::yield();
+            char buffer[65536];
+            ssize_t n = 0;
+            while ((limit < 0 || bytes.size() < limit)
+                   && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+                bytes.append(buffer, int(n));
+            ::close(fd);
+            done = true;
+        });
+    }
+    ~PipeReader() { finish(); }
+    PipeReader(const PipeReader &) = delete;
+    PipeReader &operator=(const PipeReader &) = delete;
+
+    void release() { go = true; }
+    // Everything it read; waits until it is done.
+    QByteArray finish()
+    {
+        release();
+        if (reader.joinable())
+            reader.join();
+        return bytes;
+    }
+
+    std::atomic<bool> done{false};
+
+private:
+    int fd = -1;
+    std::atomic<bool> go{false};
+    QByteArray bytes;
+    std::thread reader;
 };
 
 } // namespace
@@ -142,6 +192,10 @@ private slots:
     void badPorts();
     void everyByteKept();
     void filesThroughDialogs();
+    void saveBesideTheStream();
+    void pipeTargets_data();
+    void pipeTargets();
+    void unwritableCacheKeepsEverything();
 };
 
 void TestSerial::init()
@@ -456,6 +510,113 @@ void TestSerial::filesThroughDialogs()
              (QStringList{"Error: Could not open file\n" + systemText(ENOENT),
                           "Error: Could not open file\n" + systemText(ENXIO)}));
     QCOMPARE(capturedBytes(), kept);
+}
+
+void TestSerial::saveBesideTheStream()
+{
+    devsim::DeviceOptions options;
+    options.pattern = devsim::Pattern::TestPattern;
+    options.fast = true;
+    options.totalBytes = 32 << 20;
+    startDevice(options);
+    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
+    window->show();
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(store()->size() > 300000, 10000);
+
+    // A reader that holds the save up, so that everything below happens while it runs.
+    const QString name = dir.filePath("held.fifo");
+    PipeReader reader(name, -1);
+    startSave(name);
+    const qint64 given = saver()->toWrite();
+    QVERIFY(given >= 300000);
+    QTRY_VERIFY(saver()->written() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(store()->size() > given + 100000, 10000);
+    QVERIFY(saver()->isBusy());
+
+    // Neither a new capture nor quitting spoils it; the window waits, showing how far it got.
+    startStop();
+    startStop();
+    QCOMPARE(captureState, 1);
+    window->close();
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY(window->findChild<QWidget *>("cancelSaveButton")->isVisible());
+    QVERIFY(window->findChild<QWidget *>("saveProgress")->isVisible());
+    const QByteArray saved = reader.finish();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 30000);
+    QCOMPARE(saved.size(), int(given));
+    QVERIFY(saved == sent().left(int(given)));
+    QVERIFY(answerer->boxes.isEmpty());
+}
+
+void TestSerial::pipeTargets_data()
+{
+    QTest::addColumn<qint64>("readerTakes"); // -2: no reader at all
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("box");
+
+    QTest::newRow("nobody reads") << qint64(-2) << false
+                                  << "Error: Could not open file\n" + systemText(ENXIO);
+    QTest::newRow("reader leaves early")
+        << qint64(100) << false << "Error: Could not save file\n" + systemText(EPIPE);
+    QTest::newRow("cancelled") << qint64(-1) << true << QString();
+}
+
+void TestSerial::pipeTargets()
+{
+    QFETCH(qint64, readerTakes);
+    QFETCH(bool, cancel);
+    QFETCH(QString, box);
+
+    const QByteArray capture(1 << 20, 'x');
+    store()->append(capture);
+    const QString name = dir.filePath("target.fifo");
+    std::unique_ptr<PipeReader> reader;
+    if (readerTakes == -2)
+        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0600), 0);
+    else
+        reader = std::make_unique<PipeReader>(name, readerTakes);
+    window->show();
+    startSave(name);
+    if (cancel) {
+        QTRY_VERIFY(window->findChild<QWidget *>("cancelSaveButton")->isVisible());
+        QTest::mouseClick(window->findChild<QWidget *>("cancelSaveButton"), Qt::LeftButton);
+    }
+    if (reader)
+        reader->release();
+    QTRY_VERIFY_WITH_TIMEOUT(!saver()->isBusy(), 30000);
+    const QByteArray read = reader ? reader->finish() : QByteArray();
+    QTRY_COMPARE(answerer->boxes, box.isEmpty() ? QStringList() : QStringList{box});
+    // The program lives on with the capture, and what reached the pipe is a part of it.
+    QCOMPARE(capturedBytes(), capture);
+    QVERIFY(capture.startsWith(read));
+    if (cancel)
+        QVERIFY(read.size() < capture.size());
+    QVERIFY(window->isVisible());
+}
+
+void TestSerial::unwritableCacheKeepsEverything()
+{
+    // A folder that cannot be made: its parent is a plain file.
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    QVERIFY(writeFile(dir.filePath("not-a-folder"), ""));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath("not-a-folder/cache")));
+    window = std::make_unique<MainWindow>();
+    qputenv("XDG_CACHE_HOME", cache);
+
+    RawLine line;
+    QVERIFY(connectTo(line.path, LineChoice{{}, "115200"}));
+    startStop();
+    QVERIFY(line.send("before the box "));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer->boxes.size(), 1, 10000);
+    QVERIFY2(answerer->boxes.first().startsWith("Error: Could not keep the capture on disk\n")
+                 && answerer->boxes.first().contains(systemText(ENOTDIR)),
+             qPrintable(answerer->boxes.first()));
+    QVERIFY(line.send("and after it"));
+    QTRY_COMPARE(capturedBytes(), QByteArray("before the box and after it"));
+    QTRY_COMPARE(indicator(), QStringLiteral("Capturing: 27 B (27 B in memory only)"));
+    QCOMPARE(saveAs(dir.filePath("kept.txt")), QByteArray("before the box and after it"));
+    QCOMPARE(answerer->boxes.size(), 1);
 }
 
 QTEST_MAIN(TestSerial)
