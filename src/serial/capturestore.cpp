@@ -169,17 +169,20 @@ bool CaptureSnapshot::read(const std::function<bool(const QByteArray &)> &sink,
             *reason = QDir::toNativeSeparators(in.fileName()) + ": " + in.errorString();
             return false;
         }
+        // One buffer for all blocks: a fresh one each time would cost a mapping and its page
+        // faults per MiB.
+        QByteArray buffer(int(qMin(fileBytes, ReadBlock)), Qt::Uninitialized);
         for (qint64 left = fileBytes; left > 0;) {
-            const QByteArray block = in.read(qMin(left, ReadBlock));
-            if (block.isEmpty()) {
+            const qint64 n = in.read(buffer.data(), qMin(left, qint64(buffer.size())));
+            if (n <= 0) {
                 *reason = QDir::toNativeSeparators(in.fileName()) + ": "
                     + (in.error() != QFile::NoError
                            ? in.errorString()
                            : QCoreApplication::translate("MainWindow", "the file was cut short"));
                 return false;
             }
-            left -= block.size();
-            if (!sink(block))
+            left -= n;
+            if (!sink(QByteArray::fromRawData(buffer.constData(), int(n))))
                 return true;
         }
     }

@@ -67,6 +67,8 @@ public:
     qint64 size() const { return total; }
     // Of those, the bytes that could not be written to the disk.
     qint64 sizeInMemory() const;
+    // Of those, the bytes the file is known to hold.
+    qint64 sizeOnDisk() const { return onDisk; }
     bool isEmpty() const { return total == 0; }
 
     // Everything received so far.
