@@ -74,7 +74,17 @@ public:
         timer.setTimerType(Qt::PreciseTimer);
         timer.setInterval(1);
         QObject::connect(&timer, &QTimer::timeout, [this] {
-            maxGapMs = std::max(maxGapMs, double(since.nsecsElapsed()) / 1e6);
+            const double gap = double(since.nsecsElapsed()) / 1e6;
+            maxGapMs = std::max(maxGapMs, gap);
+            // When it happened, and how long the thread waited for a CPU meanwhile, tell a
+            // busy machine from work in the program.
+            const double waited = runQueueMs();
+            if (gap > 20)
+                std::fprintf(stderr,
+                             "tarvex-bench-capture: a stall of %.0f ms (%.0f ms of it waiting for "
+                             "a CPU), %.2f s in\n",
+                             gap, waited - lastWaited, double(started.elapsed()) / 1000);
+            lastWaited = waited;
             since.start();
         });
     }
@@ -82,6 +92,7 @@ public:
     {
         maxGapMs = 0;
         since.start();
+        started.start();
         timer.start();
     }
     double stop()
@@ -93,7 +104,19 @@ public:
 private:
     QTimer timer;
     QElapsedTimer since;
+    QElapsedTimer started;
     double maxGapMs = 0;
+    double lastWaited = 0;
+
+    // Time this thread spent runnable but not running, from the scheduler's statistics.
+    static double runQueueMs()
+    {
+        QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        return fields.size() > 1 ? fields.at(1).toDouble() / 1e6 : 0;
+    }
 };
 
 // Bytes the way a device sends them: 64-byte lines, or random bytes.
@@ -274,7 +297,11 @@ void figureMemory(int deliveryBytes, double captureMB, const QString &folder)
             for (int at = 0; at + deliveryBytes <= source.size() && done < until;
                  at += deliveryBytes, done += deliveryBytes)
                 store.append(QByteArray::fromRawData(source.constData() + at, deliveryBytes));
+            // No line is faster than the disk (4 Mbaud is 0.5 MB/s): let the writer keep up, as
+            // it would, instead of measuring a backlog only this loop can make.
             QCoreApplication::processEvents();
+            while (store.size() - store.sizeOnDisk() > (4 << 20))
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     };
     // What the first bytes set up once (the thread, the file, the buffers) is not counted.
