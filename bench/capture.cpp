@@ -53,7 +53,7 @@ void runUntil(const std::function<bool()> &done, double timeoutSeconds, const ch
     clock.start();
     while (!done()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (clock.elapsed() > timeoutSeconds * 1000)
+        if (double(clock.elapsed()) > timeoutSeconds * 1000)
             fail(QStringLiteral("timed out: ") + what);
     }
 }
@@ -305,14 +305,15 @@ void figureMemory(int deliveryBytes, double captureMB, const QString &folder)
         }
     };
     // What the first bytes set up once (the thread, the file, the buffers) is not counted.
-    capture(bytes / 50);
+    const qint64 warmUp = bytes / 50;
+    capture(warmUp);
     const long long rss0 = bench::residentBytes();
     QElapsedTimer clock;
     clock.start();
     capture(bytes);
     const long long rss1 = bench::residentBytes();
     const std::string name = "memory_" + std::to_string(deliveryBytes) + "B";
-    report(name + "_per_byte", double(rss1 - rss0) / double(bytes - bytes / 50), "bytes/byte");
+    report(name + "_per_byte", double(rss1 - rss0) / double(bytes - warmUp), "bytes/byte");
     report(name + "_capture", double(bytes) / MB, "MB");
     report(name + "_rate", double(bytes) / MB / (double(clock.elapsed()) / 1000), "MB/s");
     store.flush();
