@@ -21,6 +21,9 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // A capture's size as the indicator shows it, e.g. "1.2 MB".
+    static QString sizeText(qint64 bytes);
+
 private slots:
     // The serial, capture and file slots are written in src/serial: serialconnection.cpp,
     // capturecontrol.cpp and capturefile.cpp.

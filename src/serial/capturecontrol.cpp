@@ -12,24 +12,27 @@ namespace {
 
 const char StartStopCommand = 's';
 
-QString sizeText(qint64 bytes)
+} // namespace
+
+QString MainWindow::sizeText(qint64 bytes)
 {
     if (bytes < 1000)
-        return MainWindow::tr("%1 B").arg(bytes);
+        return tr("%1 B").arg(bytes);
     const QLocale locale;
     const char *const units[]
         = {QT_TRANSLATE_NOOP("MainWindow", "%1 kB"), QT_TRANSLATE_NOOP("MainWindow", "%1 MB"),
            QT_TRANSLATE_NOOP("MainWindow", "%1 GB")};
-    double value = double(bytes) / 1000;
+    // Counted in tenths of the unit, rounded as shown, and the unit picked for the rounded value:
+    // 999,950 bytes read "1.0 MB", not "1,000.0 kB".
+    qint64 perUnit = 1000;
     int unit = 0;
-    while (value >= 1000 && unit < 2) {
-        value /= 1000;
+    const auto tenths = [&] { return (bytes * 10 + perUnit / 2) / perUnit; };
+    while (tenths() >= 10000 && unit < 2) {
+        perUnit *= 1000;
         ++unit;
     }
-    return MainWindow::tr(units[unit]).arg(locale.toString(value, 'f', 1));
+    return tr(units[unit]).arg(locale.toString(double(tenths()) / 10, 'f', 1));
 }
-
-} // namespace
 
 void MainWindow::dataReceiveStart()
 {

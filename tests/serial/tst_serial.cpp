@@ -142,6 +142,8 @@ private slots:
     void badPorts();
     void everyByteKept();
     void filesThroughDialogs();
+    void sizeTexts_data();
+    void sizeTexts();
 };
 
 void TestSerial::init()
@@ -456,6 +458,24 @@ void TestSerial::filesThroughDialogs()
              (QStringList{"Error: Could not open file\n" + systemText(ENOENT),
                           "Error: Could not open file\n" + systemText(ENXIO)}));
     QCOMPARE(receivedChunks, kept);
+}
+
+void TestSerial::sizeTexts_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("bytes") << qint64(999) << "999 B";
+    QTest::newRow("kB") << qint64(1000) << "1.0 kB";
+    QTest::newRow("rounds down in kB") << qint64(999949) << "999.9 kB";
+    QTest::newRow("rounds up to MB") << qint64(999950) << "1.0 MB";
+    QTest::newRow("rounds up to GB") << qint64(999950000) << "1.0 GB";
+}
+
+void TestSerial::sizeTexts()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(MainWindow::sizeText(bytes), shown);
 }
 
 QTEST_MAIN(TestSerial)
