@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "serial/receivedtext.h"
+#include "serial/streamwatch.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -42,6 +43,8 @@ private:
     void connectActions();
     void setConnected(bool connected);
     void followTypedCommands(const QByteArray &typed);
+    void followStream(const QByteArray &delivered);
+    void followConnection();
     void showFileError(const QString &text, const QString &reason);
     void updateCaptureIndicator();
 
@@ -56,6 +59,9 @@ private:
     // Carries a character split between two deliveries over to the next one.
     ReceiveDecoder receiveDecoder;
     StoreSize storeSize;
+    // Whether the device streams though we believe it idle, and the port a capture runs on.
+    StreamWatch streamWatch;
+    QString capturePort;
 };
 
 #endif // MAINWINDOW_H

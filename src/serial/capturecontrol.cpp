@@ -46,10 +46,12 @@ void MainWindow::dataReceiveStart()
         receiveDecoder.reset();
         serialPort->write(&StartStopCommand, 1);
         captureState = 1;
+        capturePort = serialPort->portName();
     } else {
         serialPort->write(&StartStopCommand, 1);
         captureState = 0;
     }
+    streamWatch.restart();
     updateCaptureIndicator();
 }
 
@@ -57,9 +59,36 @@ void MainWindow::dataReceiveStart()
 // start typed by hand appends to what is kept instead of emptying it.
 void MainWindow::followTypedCommands(const QByteArray &typed)
 {
+    // An answer to a key is not a stream.
+    streamWatch.restart();
     if (typed.count(StartStopCommand) % 2 == 0)
         return;
     captureState = captureState == 0 ? 1 : 0;
+    if (captureState != 0)
+        capturePort = serialPort->portName();
+    updateCaptureIndicator();
+}
+
+// A device believed idle that streams all the same was started without us: by an earlier run of
+// the program, or by a press that met a device that had lost its state. It is capturing, and
+// nothing that arrived is thrown away.
+void MainWindow::followStream(const QByteArray &delivered)
+{
+    if (captureState != 0 || delivered.isEmpty()
+        || !streamWatch.delivered(serialPort->baudRate(QSerialPort::Input)))
+        return;
+    captureState = 1;
+    capturePort = serialPort->portName();
+    updateCaptureIndicator();
+}
+
+// A capture runs on the line it was started on: a device on another port is not known to stream,
+// and the next Start/Stop starts it.
+void MainWindow::followConnection()
+{
+    if (captureState != 0 && serialPort->portName() != capturePort)
+        captureState = 0;
+    streamWatch.restart();
     updateCaptureIndicator();
 }
 

@@ -57,6 +57,7 @@ void MainWindow::openSerialPort()
                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
                            p.flowControlText));
     portOpened = 1;
+    followConnection();
 }
 
 void MainWindow::closeSerialPort()
@@ -101,6 +102,7 @@ void MainWindow::readData()
     const QByteArray data = serialPort->readAll();
     console->displayData(data);
     receiveDelivery(data, &receiveDecoder, &receivedChunks);
+    followStream(data);
     if (!indicatorTimer->isActive())
         indicatorTimer->start();
 }
