@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/unixsignals.h"
 #include "console/console.h"
 #include "modalanswerer.h"
 #include "pseudoterminal.h"
@@ -18,6 +19,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -150,6 +152,8 @@ private slots:
     void streamEvidence();
     void sizeTexts_data();
     void sizeTexts();
+    void terminationSignalsQuit_data();
+    void terminationSignalsQuit();
 };
 
 void TestSerial::init()
@@ -596,6 +600,37 @@ void TestSerial::sizeTexts()
     QFETCH(qint64, bytes);
     QFETCH(QString, shown);
     QCOMPARE(MainWindow::sizeText(bytes), shown);
+}
+
+void TestSerial::terminationSignalsQuit_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestSerial::terminationSignalsQuit()
+{
+    QFETCH(int, signal);
+    RawLine line;
+    QVERIFY(!line.path.isEmpty());
+    QVERIFY(connectTo(line.path));
+    QVERIFY(!QSerialPort(line.path).open(QIODevice::ReadWrite));
+
+    // As main() runs the program: the signal ends the event loop, then the window goes.
+    quitOnTerminationSignals(window.get());
+    window->show();
+    QTimer::singleShot(0, [signal] { ::kill(::getpid(), signal); });
+    QTimer failsafe;
+    failsafe.setSingleShot(true);
+    failsafe.start(30000);
+    connect(&failsafe, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!window->isVisible());
+    window.reset();
+    QSerialPort other(line.path);
+    QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
 }
 
 QTEST_MAIN(TestSerial)
