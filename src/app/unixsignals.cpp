@@ -22,7 +22,7 @@ int signalPair[2] = {-1, -1};
 // What the signals did before, for when the window is gone.
 struct sigaction previousActions[std::size(TerminationSignals)];
 
-void onSignal(int)
+void onSignal(int /*signal*/)
 {
     const int savedErrno = errno;
     const char byte = 1;
