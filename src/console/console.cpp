@@ -250,7 +250,7 @@ void Console::echo(const QKeyEvent *e)
     QString text = e->text();
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
         text = LineFeed;
-    else if (text.isEmpty() || !(text.at(0).isPrint() || text.at(0) == u'\t'))
+    else if (text.isEmpty() || !(QChar::isPrint(text.toUcs4().value(0)) || text.at(0) == u'\t'))
         return;
     // What arrived before the key goes in before its echo.
     showPending();
