@@ -493,7 +493,6 @@ void TestSerial::switchingPortStartsIdle()
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent(), 10000);
     // The last bytes after the stop did not look like a stream.
     QCOMPARE(captureState, 0);
-    QCOMPARE(saveAs(dir.filePath("capture.txt")), sent());
 }
 
 void TestSerial::followsTheStream_data()
@@ -589,7 +588,6 @@ void TestSerial::sizeTexts_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("shown");
     QTest::newRow("bytes") << qint64(999) << "999 B";
-    QTest::newRow("kB") << qint64(1000) << "1.0 kB";
     QTest::newRow("rounds down in kB") << qint64(999949) << "999.9 kB";
     QTest::newRow("rounds up to MB") << qint64(999950) << "1.0 MB";
     QTest::newRow("rounds up to GB") << qint64(999950000) << "1.0 GB";
