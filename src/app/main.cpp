@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/unixsignals.h"
 
 #include <QApplication>
 
@@ -6,6 +7,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     MainWindow window;
+    quitOnTerminationSignals(&window);
     window.show();
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "serial/capturefile.h"
+#include "serial/streamwatch.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -25,6 +26,9 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // A capture's size as the indicator shows it, e.g. "1.2 MB".
+    static QString sizeText(qint64 bytes);
+
 protected:
     // Waits for a running save before the window goes.
     void closeEvent(QCloseEvent *event) override;
@@ -47,6 +51,8 @@ private:
     void connectActions();
     void setConnected(bool connected);
     void followTypedCommands(const QByteArray &typed);
+    void followStream(const QByteArray &delivered);
+    void followConnection();
     void showFileError(const QString &text, const QString &reason);
     void updateCaptureIndicator();
     void storageFailed(const QString &reason);
@@ -69,6 +75,9 @@ private:
     QToolButton *cancelSaveButton = nullptr;
     QTimer *saveProgressTimer = nullptr;
     bool closeWhenSaved = false;
+    // Whether the device streams though we believe it idle, and the port a capture runs on.
+    StreamWatch streamWatch;
+    QString capturePort;
 };
 
 #endif // MAINWINDOW_H

@@ -172,9 +172,11 @@ void Console::insertBounded(QString text)
         breaks = MaxLines;
     }
 
-    QTextCursor cursor = textCursor();
+    QTextDocument *doc = document();
+    QTextCursor cursor(doc);
+    cursor.setPosition(doc->characterCount() - 1);
     const QTextBlock block = cursor.block();
-    const int headLength = breaks > 0 ? cursor.positionInBlock() : block.length() - 1;
+    const int headLength = block.length() - 1;
     int dropFromHead = 0;
     if (headLength + text.size() > MaxLineLength)
         text = trimLines(text, headLength, MaxLineLength, &dropFromHead);
@@ -185,7 +187,7 @@ void Console::insertBounded(QString text)
         head.setPosition(block.position() + dropFromHead, QTextCursor::KeepAnchor);
         head.removeSelectedText();
     }
-    // The view's own cursor sits at the same place and moves on with the insertion.
+    // The view's own cursor, at the end as well, moves on with the insertion.
     cursor.insertText(text);
     dropOldestLines();
     cursor.endEditBlock();
@@ -212,6 +214,12 @@ void Console::mousePressEvent(QMouseEvent *e)
     setFocus(Qt::OtherFocusReason);
 }
 
+// The editor would paste the selection at the place of a middle click.
+void Console::mouseReleaseEvent(QMouseEvent *e)
+{
+    Q_UNUSED(e)
+}
+
 void Console::mouseDoubleClickEvent(QMouseEvent *e)
 {
     Q_UNUSED(e)
@@ -229,15 +237,55 @@ void Console::keyPressEvent(QKeyEvent *e)
     default:
         break;
     }
-    if (localEchoOn) {
-        // What arrived before the key goes in before its echo.
-        showPending();
-        QPlainTextEdit::keyPressEvent(e);
-    }
+    // The editor's own key handling never runs: it would move the place where data lands, or
+    // remove or paste text.
+    if (localEchoOn)
+        echo(e);
     emit getData(e->text().toLocal8Bit());
+}
+
+// Shows what the key types, as the editor would have inserted it, but at the end.
+void Console::echo(const QKeyEvent *e)
+{
+    QString text = e->text();
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        text = LineFeed;
+    else if (text.isEmpty() || !(QChar::isPrint(text.toUcs4().value(0)) || text.at(0) == u'\t'))
+        return;
+    // What arrived before the key goes in before its echo.
+    showPending();
+    insertBounded(text);
+    scrollToEnd();
 }
 
 void Console::contextMenuEvent(QContextMenuEvent *e)
 {
     Q_UNUSED(e)
+}
+
+void Console::dragEnterEvent(QDragEnterEvent *e)
+{
+    e->ignore();
+}
+
+void Console::dragMoveEvent(QDragMoveEvent *e)
+{
+    e->ignore();
+}
+
+void Console::dropEvent(QDropEvent *e)
+{
+    e->ignore();
+}
+
+// Nothing is pasted, by any way the editor offers.
+bool Console::canInsertFromMimeData(const QMimeData *source) const
+{
+    Q_UNUSED(source)
+    return false;
+}
+
+void Console::insertFromMimeData(const QMimeData *source)
+{
+    Q_UNUSED(source)
 }

@@ -9,6 +9,7 @@
 class QTimer;
 
 // Green-on-black terminal view: shows received bytes and turns key presses into bytes to send.
+// Like a terminal, everything lands at its end: no click, drop or key edits what it shows.
 class Console : public QPlainTextEdit
 {
     Q_OBJECT
@@ -39,11 +40,18 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dragMoveEvent(QDragMoveEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
 
 private:
+    void echo(const QKeyEvent *e);
     void appendDisplayText(const QByteArray &data);
     void insertBounded(QString text);
     void dropOldestLines();

@@ -13,24 +13,27 @@ namespace {
 
 const char StartStopCommand = 's';
 
-QString sizeText(qint64 bytes)
+} // namespace
+
+QString MainWindow::sizeText(qint64 bytes)
 {
     if (bytes < 1000)
-        return MainWindow::tr("%1 B").arg(bytes);
+        return tr("%1 B").arg(bytes);
     const QLocale locale;
     const char *const units[]
         = {QT_TRANSLATE_NOOP("MainWindow", "%1 kB"), QT_TRANSLATE_NOOP("MainWindow", "%1 MB"),
            QT_TRANSLATE_NOOP("MainWindow", "%1 GB")};
-    double value = double(bytes) / 1000;
+    // Counted in tenths of the unit, rounded as shown, and the unit picked for the rounded value:
+    // 999,950 bytes read "1.0 MB", not "1,000.0 kB".
+    qint64 perUnit = 1000;
     int unit = 0;
-    while (value >= 1000 && unit < 2) {
-        value /= 1000;
+    const auto tenths = [&] { return (bytes * 10 + perUnit / 2) / perUnit; };
+    while (tenths() >= 10000 && unit < 2) {
+        perUnit *= 1000;
         ++unit;
     }
-    return MainWindow::tr(units[unit]).arg(locale.toString(value, 'f', 1));
+    return tr(units[unit]).arg(locale.toString(double(tenths()) / 10, 'f', 1));
 }
-
-} // namespace
 
 void MainWindow::dataReceiveStart()
 {
@@ -43,10 +46,12 @@ void MainWindow::dataReceiveStart()
         receivedChunks->clear();
         serialPort->write(&StartStopCommand, 1);
         captureState = 1;
+        capturePort = serialPort->portName();
     } else {
         serialPort->write(&StartStopCommand, 1);
         captureState = 0;
     }
+    streamWatch.restart();
     updateCaptureIndicator();
 }
 
@@ -54,9 +59,36 @@ void MainWindow::dataReceiveStart()
 // start typed by hand appends to what is kept instead of emptying it.
 void MainWindow::followTypedCommands(const QByteArray &typed)
 {
+    // An answer to a key is not a stream.
+    streamWatch.restart();
     if (typed.count(StartStopCommand) % 2 == 0)
         return;
     captureState = captureState == 0 ? 1 : 0;
+    if (captureState != 0)
+        capturePort = serialPort->portName();
+    updateCaptureIndicator();
+}
+
+// A device believed idle that streams all the same was started without us: by an earlier run of
+// the program, or by a press that met a device that had lost its state. It is capturing, and
+// nothing that arrived is thrown away.
+void MainWindow::followStream(const QByteArray &delivered)
+{
+    if (captureState != 0 || delivered.isEmpty()
+        || !streamWatch.delivered(serialPort->baudRate(QSerialPort::Input)))
+        return;
+    captureState = 1;
+    capturePort = serialPort->portName();
+    updateCaptureIndicator();
+}
+
+// A capture runs on the line it was started on: a device on another port is not known to stream,
+// and the next Start/Stop starts it.
+void MainWindow::followConnection()
+{
+    if (captureState != 0 && serialPort->portName() != capturePort)
+        captureState = 0;
+    streamWatch.restart();
     updateCaptureIndicator();
 }
 

@@ -53,6 +53,7 @@ void MainWindow::openSerialPort()
                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
                            p.flowControlText));
     portOpened = 1;
+    followConnection();
 }
 
 void MainWindow::closeSerialPort()
@@ -97,6 +98,7 @@ void MainWindow::readData()
     const QByteArray data = serialPort->readAll();
     console->displayData(data);
     receivedChunks->append(data);
+    followStream(data);
     if (!indicatorTimer->isActive())
         indicatorTimer->start();
 }

@@ -1,7 +1,10 @@
 #include "console/console.h"
 
+#include <QClipboard>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QtTest>
 
 using Chunks = QList<QByteArray>;
@@ -39,6 +42,8 @@ private slots:
     void keys_data();
     void keys();
     void clickKeepsCursor();
+    void newestStaysLast_data();
+    void newestStaysLast();
     void greenOnBlackWhenDisabled();
 };
 
@@ -178,6 +183,79 @@ void TestConsole::clickKeepsCursor()
     QVERIFY(!c.textCursor().hasSelection());
     c.displayData("!");
     QTRY_VERIFY(c.toPlainText().endsWith("second line!"));
+}
+
+void TestConsole::newestStaysLast_data()
+{
+    // clang-format off
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text"); // what the key carries on a real keyboard
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<QString>("echoed");
+
+    QTest::newRow("middle click") << "middle" << 0 << 0 << "" << false << "";
+    QTest::newRow("drop") << "drop" << 0 << 0 << "" << false << "";
+    QTest::newRow("Ctrl+A") << "key" << int(Qt::Key_A) << int(Qt::ControlModifier) << "\x01" << true << "";
+    QTest::newRow("Home") << "key" << int(Qt::Key_Home) << 0 << "" << true << "";
+    QTest::newRow("PageUp") << "key" << int(Qt::Key_PageUp) << 0 << "" << true << "";
+    QTest::newRow("Ctrl+Home") << "key" << int(Qt::Key_Home) << int(Qt::ControlModifier) << "" << true << "";
+    QTest::newRow("Delete after Home") << "Home, key" << int(Qt::Key_Delete) << 0 << "\x7f" << true << "";
+    QTest::newRow("Ctrl+V") << "key" << int(Qt::Key_V) << int(Qt::ControlModifier) << "\x16" << true << "";
+    QTest::newRow("letter") << "key" << int(Qt::Key_X) << 0 << "x" << true << "x";
+    QTest::newRow("Return") << "key" << int(Qt::Key_Return) << 0 << "\r" << true << "\n";
+    // clang-format on
+}
+
+void TestConsole::newestStaysLast()
+{
+    QFETCH(QString, action);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QFETCH(bool, echo);
+    QFETCH(QString, echoed);
+
+    Console c;
+    c.setLocalEcho(echo);
+    c.resize(300, 200);
+    c.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&c));
+    QApplication::clipboard()->setText("PASTED");
+    if (QApplication::clipboard()->supportsSelection())
+        QApplication::clipboard()->setText("SELECTED", QClipboard::Selection);
+    QSignalSpy spy(&c, &Console::getData);
+
+    const QByteArray older = numberedLines(1, 30);
+    c.displayData(older + "PART");
+    c.showPending();
+    c.displayData("IAL");
+    const QPoint top(5, 5);
+    if (action == "middle") {
+        QTest::mouseClick(c.viewport(), Qt::MiddleButton, {}, top);
+    } else if (action == "drop") {
+        QMimeData dropped;
+        dropped.setText("DROPPED");
+        QDropEvent drop(top, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(top, Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(c.viewport(), &enter);
+        QApplication::sendEvent(c.viewport(), &drop);
+
+    } else {
+        if (action.startsWith("Home"))
+            QTest::keyClick(&c, Qt::Key_Home);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
+        QApplication::sendEvent(&c, &press);
+        QCOMPARE(spy.last().first().toByteArray(), text.toLocal8Bit());
+    }
+    c.displayData("NEW\r\nline 31\r\nline 32");
+    c.showPending();
+
+    const QString shown = QString::fromLatin1(older).replace("\r\n", "\n");
+    QCOMPARE(c.toPlainText(), shown + "PARTIAL" + echoed + "NEW\nline 31\nline 32");
+    const QPoint bottom(5, c.viewport()->height() - 1);
+    QCOMPARE(c.cursorForPosition(bottom).block().text(), QStringLiteral("line 32"));
 }
 
 void TestConsole::greenOnBlackWhenDisabled()

@@ -1,10 +1,12 @@
 #include "app/mainwindow.h"
+#include "app/unixsignals.h"
 #include "console/console.h"
 #include "modalanswerer.h"
 #include "pseudoterminal.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "serial/receivedtext.h"
+#include "serial/streamwatch.h"
 #include "settings/settingsdialog.h"
 #include "simulateddevice.h"
 #include "testfiles.h"
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
@@ -196,6 +199,15 @@ private slots:
     void pipeTargets_data();
     void pipeTargets();
     void unwritableCacheKeepsEverything();
+    void switchingPortStartsIdle();
+    void followsTheStream_data();
+    void followsTheStream();
+    void streamEvidence_data();
+    void streamEvidence();
+    void sizeTexts_data();
+    void sizeTexts();
+    void terminationSignalsQuit_data();
+    void terminationSignalsQuit();
 };
 
 void TestSerial::init()
@@ -617,6 +629,166 @@ void TestSerial::unwritableCacheKeepsEverything()
     QTRY_COMPARE(indicator(), QStringLiteral("Capturing: 27 B (27 B in memory only)"));
     QCOMPARE(saveAs(dir.filePath("kept.txt")), QByteArray("before the box and after it"));
     QCOMPARE(answerer->boxes.size(), 1);
+}
+
+void TestSerial::switchingPortStartsIdle()
+{
+    RawLine silent;
+    QVERIFY(!silent.path.isEmpty());
+    startDevice({});
+    QVERIFY(connectTo(silent.path, LineChoice{{}, "115200"}));
+    startStop();
+    QCOMPARE(indicator(), QStringLiteral("Capturing: 0 B"));
+    action("actionDisconnect")->trigger();
+
+    // Nothing is known of the device on another port: the next press starts it.
+    QVERIFY(connectTo(devicePath(), LineChoice{{}, "115200"}));
+    QCOMPARE(captureState, 0);
+    QCOMPARE(indicator(), QString());
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(device->streaming(), 10000);
+    QVERIFY(indicator().startsWith("Capturing: "));
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 2000, 10000);
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent(), 10000);
+    // The last bytes after the stop did not look like a stream.
+    QCOMPARE(captureState, 0);
+}
+
+void TestSerial::followsTheStream_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("program restarted while the device streams") << true;
+    QTest::newRow("device power-cycled while disconnected") << false;
+}
+
+void TestSerial::followsTheStream()
+{
+    QFETCH(bool, restart);
+    devsim::DeviceOptions options;
+    options.sampleRate = 2000;
+    const QString link = dir.filePath("tarvex-device");
+    const auto plugIn = [&] {
+        startDevice(options);
+        std::string error;
+        QVERIFY2(device->linkTo(link.toStdString(), &error), error.c_str());
+    };
+    plugIn();
+    QVERIFY(connectTo(link, LineChoice{{}, "115200"}));
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 1000, 10000);
+    QByteArray first;
+    if (restart) {
+        first = capturedBytes();
+        window.reset();
+        captureState = 0;
+        portOpened = 0;
+        window = std::make_unique<MainWindow>();
+        QVERIFY(connectTo(link, LineChoice{{}, "115200"}));
+    } else {
+        action("actionDisconnect")->trigger();
+        first = capturedBytes();
+        plugIn();
+        QVERIFY(connectTo(link, LineChoice{{}, "115200"}));
+        QCOMPARE(captureState, 1);
+        startStop(); // believed a stop, it starts the device that lost its state
+        QTRY_VERIFY_WITH_TIMEOUT(device->streaming(), 10000);
+    }
+    QCOMPARE(captureState, 0);
+
+    // The stream shows the device is capturing; nothing that arrived is thrown away.
+    QTRY_COMPARE_WITH_TIMEOUT(captureState, 1, 10000);
+    QVERIFY(indicator().startsWith("Capturing: "));
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
+    QCOMPARE(captureState, 0);
+    // A restarted program has what came after the old one's; the store kept the old device's.
+    QVERIFY(!restart || sent().startsWith(first));
+    const QByteArray expected = restart ? sent().mid(first.size()) : first + sent();
+    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), expected, 10000);
+}
+
+void TestSerial::streamEvidence_data()
+{
+    // clang-format off
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<QList<int>>("times"); // of deliveries in ms; -1: a byte sent
+    QTest::addColumn<bool>("stream");
+
+    QList<int> second;
+    for (int t = 0; t <= 1100; t += 50)
+        second << t;
+    QTest::newRow("over a second") << 115200 << second << true;
+    QTest::newRow("a tail after a stop") << 115200 << second.mid(0, 20) << false;
+    QTest::newRow("a byte sent meanwhile") << 115200 << (QList<int>{0, 100, -1} + second.mid(4)) << false;
+    QTest::newRow("a pause") << 115200 << QList<int>{0, 100, 200, 300, 400, 1000, 1200, 1350} << false;
+    QTest::newRow("a slow line's tail") << 1200 << second << false;
+    // clang-format on
+}
+
+void TestSerial::streamEvidence()
+{
+    QFETCH(int, baud);
+    QFETCH(QList<int>, times);
+    QFETCH(bool, stream);
+    StreamWatch watch;
+    bool shown = false;
+    for (const int t : qAsConst(times)) {
+        if (t < 0)
+            watch.restart();
+        else
+            shown = watch.delivered(baud, t);
+    }
+    QCOMPARE(shown, stream);
+}
+
+void TestSerial::sizeTexts_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("bytes") << qint64(999) << "999 B";
+    QTest::newRow("rounds down in kB") << qint64(999949) << "999.9 kB";
+    QTest::newRow("rounds up to MB") << qint64(999950) << "1.0 MB";
+    QTest::newRow("rounds up to GB") << qint64(999950000) << "1.0 GB";
+}
+
+void TestSerial::sizeTexts()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(MainWindow::sizeText(bytes), shown);
+}
+
+void TestSerial::terminationSignalsQuit_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestSerial::terminationSignalsQuit()
+{
+    QFETCH(int, signal);
+    RawLine line;
+    QVERIFY(!line.path.isEmpty());
+    QVERIFY(connectTo(line.path));
+    QVERIFY(!QSerialPort(line.path).open(QIODevice::ReadWrite));
+
+    // As main() runs the program: the signal ends the event loop, then the window goes.
+    quitOnTerminationSignals(window.get());
+    window->show();
+    QTimer::singleShot(0, [signal] { ::kill(::getpid(), signal); });
+    QTimer failsafe;
+    failsafe.setSingleShot(true);
+    failsafe.start(30000);
+    connect(&failsafe, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!window->isVisible());
+    window.reset();
+    QSerialPort other(line.path);
+    QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
 }
 
 QTEST_MAIN(TestSerial)
