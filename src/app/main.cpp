@@ -5,6 +5,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tarvex.TarvexTerminal"));
     MainWindow window;
     window.show();
     return QApplication::exec();
