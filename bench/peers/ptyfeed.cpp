@@ -229,29 +229,19 @@ int main(int argc, char *argv[])
         return 3;
     }
 
-    // Each figure for all processes together, then for each in the order of the pids file.
-    double cpu = 0;
-    long long rss = 0;
+    // CPU and RSS of each process, in the order of the pids file.
     std::string cpuEach;
     std::string rssEach;
     for (std::size_t i = 0; i < pids.size(); ++i) {
-        const double used = last.cpu[i] - first.cpu[i];
-        const long long kb = residentKb(pids[i]);
-        cpu += used;
-        rss += kb;
-        char text[64];
-        std::snprintf(text, sizeof text, "%s%.3f", i ? "," : "", used);
-        cpuEach += text;
-        std::snprintf(text, sizeof text, "%s%lld", i ? "," : "", kb);
-        rssEach += text;
+        const char *comma = i ? "," : "";
+        cpuEach += comma + std::to_string(last.cpu[i] - first.cpu[i]);
+        rssEach += comma + std::to_string(residentKb(pids[i]));
     }
     const double wall = std::chrono::duration<double>(last.at - first.at).count();
     const auto drained
         = static_cast<long long>(last.written - first.written) - (last.queued - first.queued);
-    std::printf("wall_s=%.3f cpu_s=%.3f written_bytes=%llu drained_bytes=%lld queued_start=%d "
-                "queued_end=%d rss_kb=%lld cpu_each_s=%s rss_each_kb=%s\n",
-                wall, cpu, static_cast<unsigned long long>(last.written - first.written), drained,
-                first.queued, last.queued, rss, cpuEach.c_str(), rssEach.c_str());
+    std::printf("wall_s=%.3f drained_bytes=%lld cpu_each_s=%s rss_each_kb=%s\n", wall, drained,
+                cpuEach.c_str(), rssEach.c_str());
     std::fflush(stdout);
     return 0;
 }
