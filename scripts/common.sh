@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts: install what the build needs, then configure and build with a preset of
 # CMakePresets.json. Sourced, not run; set PRESET first to build anything but the default.
 

@@ -6,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tarvex.TarvexTerminal"));
     MainWindow window;
     quitOnTerminationSignals(&window);
     window.show();

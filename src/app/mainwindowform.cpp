@@ -38,6 +38,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("MainWindow"));
     window->resize(400, 300);
+    window->setWindowIcon(QIcon(QStringLiteral(":/images/tarvex-terminal.png")));
 
     actionAbout = newAction(window, "actionAbout");
     actionAboutQt = newAction(window, "actionAboutQt");
@@ -47,6 +48,8 @@ void MainWindowForm::setupForm(QMainWindow *window)
     actionClear = newAction(window, "actionClear", ":/images/clear.png");
     actionQuit = newAction(window, "actionQuit", ":/images/application-exit.png");
     actionSave = newAction(window, "actionSave");
+    // Only so that the by-name connection finds a sender for the window's Open slot.
+    actionOpen = newAction(window, "actionOpen");
     actionStart_Stop_2 = newAction(window, "actionStart_Stop_2", ":/images/startstop_a.png");
 
     centralWidget = new QWidget(window);

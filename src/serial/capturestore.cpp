@@ -80,7 +80,7 @@ public:
 
 private:
     bool open(QString *reason);
-    void report(qint64 upTo, const QString &reason = {});
+    void report(qint64 confirmedSize, const QString &reason = {});
 
     CaptureStore *const store;
     QSharedPointer<SpoolFile> file;
@@ -140,16 +140,17 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     report(written);
 }
 
-void SpoolWriter::report(qint64 upTo, const QString &reason)
+void SpoolWriter::report(qint64 confirmedSize, const QString &reason)
 {
     const quint64 which = file->generation;
     CaptureStore *const to = store;
     if (reason.isEmpty())
         QMetaObject::invokeMethod(
-            store, [to, which, upTo] { to->written(which, upTo); }, Qt::QueuedConnection);
+            store, [to, which, confirmedSize] { to->written(which, confirmedSize); },
+            Qt::QueuedConnection);
     else
         QMetaObject::invokeMethod(
-            store, [to, which, upTo, reason] { to->failed(which, upTo, reason); },
+            store, [to, which, confirmedSize, reason] { to->failed(which, confirmedSize, reason); },
             Qt::QueuedConnection);
 }
 
@@ -303,30 +304,30 @@ QString CaptureStore::filePath() const
     return current->path();
 }
 
-void CaptureStore::written(quint64 generation, qint64 upTo)
+void CaptureStore::written(quint64 generation, qint64 confirmedSize)
 {
     if (generation == current->generation)
-        dropConfirmed(upTo);
+        dropConfirmed(confirmedSize);
 }
 
-void CaptureStore::failed(quint64 generation, qint64 upTo, const QString &reason)
+void CaptureStore::failed(quint64 generation, qint64 confirmedSize, const QString &reason)
 {
     if (generation != current->generation || diskFailed)
         return;
-    dropConfirmed(upTo);
+    dropConfirmed(confirmedSize);
     diskFailed = true;
     emit storageFailed(reason);
 }
 
-void CaptureStore::dropConfirmed(qint64 upTo)
+void CaptureStore::dropConfirmed(qint64 confirmedSize)
 {
-    while (!unconfirmed.isEmpty() && onDisk + unconfirmed.first().size() <= upTo) {
+    while (!unconfirmed.isEmpty() && onDisk + unconfirmed.first().size() <= confirmedSize) {
         onDisk += unconfirmed.first().size();
         unconfirmed.removeFirst();
     }
     // A write that failed part-way kept the front of its block.
-    if (upTo > onDisk && !unconfirmed.isEmpty()) {
-        unconfirmed.first().remove(0, int(upTo - onDisk));
-        onDisk = upTo;
+    if (confirmedSize > onDisk && !unconfirmed.isEmpty()) {
+        unconfirmed.first().remove(0, int(confirmedSize - onDisk));
+        onDisk = confirmedSize;
     }
 }

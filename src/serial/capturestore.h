@@ -87,9 +87,9 @@ signals:
 
 private:
     friend class SpoolWriter;
-    void written(quint64 generation, qint64 upTo);
-    void failed(quint64 generation, qint64 upTo, const QString &reason);
-    void dropConfirmed(qint64 upTo);
+    void written(quint64 generation, qint64 confirmedSize);
+    void failed(quint64 generation, qint64 confirmedSize, const QString &reason);
+    void dropConfirmed(qint64 confirmedSize);
 
     QString folder;
     QThread *thread = nullptr;

@@ -25,6 +25,7 @@ private:
 
 private slots:
     void initialState();
+    void buildsWithoutWarnings();
     void shortcuts_data();
     void shortcuts();
     void menusAndToolbar();
@@ -50,6 +51,30 @@ void TestMainWindow::initialState()
     QVERIFY(action(w, "actionSave")->isEnabled());
     QVERIFY(w.findChild<CaptureStore *>()->isEmpty());
     QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
+}
+
+void TestMainWindow::buildsWithoutWarnings()
+{
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type != QtDebugMsg)
+                messages << text;
+        });
+    MainWindow w;
+    qInstallMessageHandler(previous);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+
+    // Both file slots are joined to their actions by name; Open's is placed nowhere.
+    ModalAnswerer answerer;
+    action(w, "actionSave")->trigger();
+    action(w, "actionOpen")->trigger();
+    QCOMPARE(answerer.fileDialogs.size(), 2);
+    QVERIFY(answerer.fileDialogs.at(0).startsWith("save file|"));
+    QVERIFY(answerer.fileDialogs.at(1).startsWith("open file|"));
+    QVERIFY(action(w, "actionOpen")->associatedWidgets().isEmpty());
+    QVERIFY(action(w, "actionOpen")->shortcut().isEmpty());
 }
 
 void TestMainWindow::shortcuts_data()
@@ -87,6 +112,7 @@ void TestMainWindow::menusAndToolbar()
 {
     MainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("Tarvex Terminal"));
+    QCOMPARE(w.windowIcon().availableSizes(), QList<QSize>{QSize(128, 128)});
     // Each menu and the toolbar as "title: entries", "-" for a separator.
     const auto entries = [](const QString &title, const QList<QAction *> &actions) {
         QStringList texts;

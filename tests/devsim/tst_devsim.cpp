@@ -20,17 +20,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int TimeoutMs = 20000;
 
-// The host's end of the line, opened raw at 115200 baud as a serial port would be.
+// The host's end of the line, opened raw as a serial port would be.
 struct Host
 {
-    explicit Host(const std::string &path)
+    explicit Host(const std::string &path, speed_t speed = B115200)
         : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
     {
         termios tio{};
         if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
             cfmakeraw(&tio);
             tio.c_cflag |= CREAD | CLOCAL;
-            cfsetspeed(&tio, B115200);
+            cfsetspeed(&tio, speed);
             ok = ::tcsetattr(fd, TCSANOW, &tio) == 0;
         }
     }
@@ -74,12 +74,61 @@ struct Host
 
 } // namespace
 
-// What the end-to-end tests in tst_serial do not reach: the command-line program.
+// What the end-to-end tests in tst_serial do not reach: the command-line program, and the
+// device's pace.
 class TestDevsim : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void pace_data()
+    {
+        // clang-format off
+        QTest::addColumn<bool>("samples"); // counts lines, else bytes
+        QTest::addColumn<uint>("speed");
+        QTest::addColumn<double>("perSecond");
+
+        // 10 bits on the line a byte: start, 8 data, stop.
+        QTest::newRow("test pattern at 9600 baud") << false << uint(B9600) << 960.0;
+        QTest::newRow("100 samples a second at 115200 baud") << true << uint(B115200) << 100.0;
+        // clang-format on
+    }
+
+    // Never faster than the line speed the host set, or the sample rate: from the first byte
+    // on, half a second's worth takes half a second, less a tenth for the pacing's steps.
+    void pace()
+    {
+        QFETCH(bool, samples);
+        QFETCH(uint, speed);
+        QFETCH(double, perSecond);
+        devsim::DeviceOptions options;
+        options.pattern = samples ? devsim::Pattern::Samples : devsim::Pattern::TestPattern;
+        options.sampleRate = 100;
+        devsim::SimulatedDevice device(options);
+        std::string error;
+        QVERIFY2(device.open(&error), error.c_str());
+        device.start();
+        Host host(device.path(), speed);
+        QVERIFY(host.ok);
+        QVERIFY(host.send("s"));
+        QCOMPARE(host.read(1).size(), 1u);
+
+        const Clock::time_point first = Clock::now();
+        const double wanted = perSecond / 2;
+        double seen = 0;
+        while (seen < wanted && Clock::now() < first + std::chrono::milliseconds(TimeoutMs)) {
+            pollfd pfd{host.fd, POLLIN, 0};
+            ::poll(&pfd, 1, 50);
+            char buf[256];
+            const ssize_t n = ::read(host.fd, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i)
+                seen += !samples || buf[i] == '\n' ? 1 : 0;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - first).count();
+        QVERIFY(seen >= wanted);
+        QVERIFY2(seconds >= 0.45, qPrintable(QString::number(seconds)));
+    }
+
     // The command-line device as a user runs it: path on stdout, a link, the host's bytes
     // logged raw, and a clean exit that removes the link.
     void cliSession_data()

@@ -17,7 +17,7 @@ private slots:
 void TestResources::bundleHoldsOnlyTheIcons()
 {
     // Each of them is a row of iconKinds.
-    QCOMPARE(QDir(QStringLiteral(":/images")).count(), 7u);
+    QCOMPARE(QDir(QStringLiteral(":/images")).count(), 8u);
 }
 
 void TestResources::iconKinds_data()
@@ -29,7 +29,8 @@ void TestResources::iconKinds_data()
     QTest::addColumn<int>("colorType");
 
     const int rgba = 6, palette = 3;
-    for (const char *name : {"connect", "disconnect", "settings", "clear", "application-exit"})
+    for (const char *name :
+         {"connect", "disconnect", "settings", "clear", "application-exit", "tarvex-terminal"})
         QTest::newRow(name) << QString::fromLatin1(name) << 128 << 8 << rgba;
     QTest::newRow("startstop_a") << "startstop_a" << 200 << 8 << palette;
     QTest::newRow("startstop_b") << "startstop_b" << 200 << 4 << palette;

@@ -326,6 +326,8 @@ ICONS = [
     ('application-exit.png', icon_exit, None),
     ('startstop_a.png', lambda: startstop((30, 120, 210), (255, 255, 255), (255, 255, 255)), 8),
     ('startstop_b.png', lambda: startstop((238, 241, 244), (46, 160, 67), (220, 50, 47)), 4),
+    # The window's own icon, the same as the desktop entry's.
+    ('tarvex-terminal.png', lambda: icon_app(128), None),
 ]
 
 

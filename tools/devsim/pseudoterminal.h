@@ -2,7 +2,7 @@
 
 #include <string>
 
-// Pseudo-terminal plumbing shared by the simulated device and the benchmarks (POSIX only).
+// Pseudo-terminal plumbing of the simulated device, shared with the tests and benchmarks.
 namespace pty {
 
 // Opens a pseudo-terminal. Both ends are raw, so nothing is echoed or translated, and

@@ -1,0 +1,250 @@
+#include "bench.h"
+
+#include "app/mainwindow.h"
+#include "console/console.h"
+#include "serial/capturesaver.h"
+#include "serial/capturestore.h"
+#include "windowdriver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include <unistd.h>
+
+namespace bench {
+
+namespace {
+CaptureStore *currentStore = nullptr;
+
+// Time this thread spent runnable but not running, from the scheduler's statistics.
+double waitedForCpuMs()
+{
+    QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toDouble() / 1e6 : 0;
+}
+} // namespace
+
+std::vector<Figure> &figures()
+{
+    static std::vector<Figure> all;
+    return all;
+}
+
+Registered::Registered(Figure figure)
+{
+    figures().push_back(std::move(figure));
+}
+
+void report(const std::string &name, double value, const char *unit)
+{
+    const double magnitude = std::fabs(value);
+    const int decimals = magnitude >= 100 ? 0 : magnitude >= 10 ? 1 : magnitude >= 1 ? 2 : 3;
+    std::printf("%s %.*f %s\n", name.c_str(), decimals, value, unit);
+    std::fflush(stdout);
+}
+
+void fail(const std::string &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "tarvex-bench: %s\n", message.c_str());
+    std::_Exit(2);
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto index
+        = static_cast<std::size_t>(std::lround(p / 100.0 * static_cast<double>(values.size() - 1)));
+    return values[std::min(index, values.size() - 1)];
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+long long residentBytes()
+{
+    std::FILE *f = std::fopen("/proc/self/statm", "r");
+    long long pages = 0;
+    long long resident = -1;
+    if (f && std::fscanf(f, "%lld %lld", &pages, &resident) != 2)
+        resident = -1;
+    if (f)
+        std::fclose(f);
+    return resident < 0 ? -1 : resident * sysconf(_SC_PAGESIZE);
+}
+
+void runUntil(const std::function<bool()> &done, double timeoutSeconds, const char *what)
+{
+    const Clock::time_point start = Clock::now();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            fail("the program opened a dialog: " + modal->windowTitle().toStdString());
+        if (done() || secondsSince(start) > timeoutSeconds)
+            loop.quit();
+    });
+    poll.start(5);
+    if (!done())
+        loop.exec();
+    if (!done())
+        fail(std::string("timed out: ") + what);
+}
+
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::unique_ptr<PtyFeeder> openFeeder(const PtyFeeder::Options &options)
+{
+    auto feeder = std::make_unique<PtyFeeder>(options);
+    std::string error;
+    if (!feeder->open(&error))
+        fail(error);
+    feeder->start();
+    return feeder;
+}
+
+Harness::Harness()
+    : window(std::make_unique<MainWindow>())
+{
+    captureState = 0;
+    portOpened = 0;
+    currentStore = store();
+    window->resize(1024, 700);
+    window->show();
+    settle(50);
+}
+
+Harness::~Harness()
+{
+    currentStore = nullptr;
+}
+
+void Harness::connectTo(const std::string &path, const QString &baud)
+{
+    if (!testkit::settingsDialog())
+        fail("no settings dialog");
+    testkit::LineChoice line;
+    line.port = QString::fromStdString(path);
+    line.baud = baud;
+    testkit::applySettings(line);
+    action("actionConnect")->trigger();
+    if (!port()->isOpen() || port()->baudRate() != baud.toInt())
+        fail("could not open " + path + " at " + baud.toStdString() + " baud");
+}
+
+void Harness::startStop()
+{
+    action("actionStart_Stop_2")->trigger();
+}
+
+QAction *Harness::action(const char *name) const
+{
+    return testkit::action(window.get(), name);
+}
+
+QSerialPort *Harness::port() const
+{
+    return window->findChild<QSerialPort *>();
+}
+
+Console *Harness::console() const
+{
+    return qobject_cast<Console *>(window->centralWidget());
+}
+
+CaptureStore *Harness::store() const
+{
+    return window->findChild<CaptureStore *>();
+}
+
+CaptureSaver *Harness::saver() const
+{
+    return window->findChild<CaptureSaver *>();
+}
+
+std::uint64_t storedBytes()
+{
+    return currentStore ? static_cast<std::uint64_t>(currentStore->size()) : 0;
+}
+
+void fillStore(CaptureStore *store, std::uint64_t bytes)
+{
+    const std::size_t block = 1 << 20;
+    QByteArray text(static_cast<int>(block), Qt::Uninitialized);
+    PtyFeeder::fill(PtyFeeder::Options(), 0, text.data(), block);
+    for (std::uint64_t at = 0; at < bytes; at += block) {
+        store->append(text.left(static_cast<int>(std::min<std::uint64_t>(block, bytes - at))));
+        QCoreApplication::processEvents();
+    }
+    store->flush();
+    // A stream may go on meanwhile: what was filled is enough.
+    const qint64 filled = store->size();
+    runUntil([&] { return store->sizeOnDisk() >= filled; }, 600, "capture on disk");
+}
+
+StallMonitor::StallMonitor()
+{
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+        const Clock::time_point now = Clock::now();
+        const double gap = std::chrono::duration<double, std::milli>(now - last).count();
+        maxGapMs = std::max(maxGapMs, gap);
+        over50 += gap > 50 ? 1 : 0;
+        // When it happened, and how long the thread waited for a CPU meanwhile, tell a busy
+        // machine from work in the program.
+        const double waited = waitedForCpuMs();
+        if (gap > 20)
+            std::fprintf(stderr,
+                         "tarvex-bench: a stall of %.0f ms (%.0f ms of it waiting for a CPU), "
+                         "%.2f s into the run\n",
+                         gap, waited - lastWaitedMs,
+                         std::chrono::duration<double>(now - started).count());
+        lastWaitedMs = waited;
+        last = now;
+    });
+}
+
+void StallMonitor::start()
+{
+    maxGapMs = 0;
+    over50 = 0;
+    lastWaitedMs = waitedForCpuMs();
+    started = last = Clock::now();
+    timer.start();
+}
+
+double StallMonitor::stop()
+{
+    timer.stop();
+    return maxGapMs;
+}
+
+} // namespace bench
