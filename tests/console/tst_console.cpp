@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
+#include <QTextCodec>
 #include <QtTest>
 
 using Chunks = QList<QByteArray>;
@@ -41,6 +42,8 @@ private slots:
     void gathersWhileStreaming();
     void keys_data();
     void keys();
+    void typedNonAscii_data();
+    void typedNonAscii();
     void clickKeepsCursor();
     void newestStaysLast_data();
     void newestStaysLast();
@@ -166,6 +169,39 @@ void TestConsole::keys()
         got << args.first().toByteArray();
     QCOMPARE(got, sent);
     QCOMPARE(c.toPlainText(), shown);
+}
+
+void TestConsole::typedNonAscii_data()
+{
+    QTest::addColumn<QByteArray>("codec");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("é, UTF-8") << QByteArray("UTF-8") << "é" << QByteArray("\xc3\xa9");
+    QTest::newRow("µ, UTF-8") << QByteArray("UTF-8") << "µ" << QByteArray("\xc2\xb5");
+    QTest::newRow("€, UTF-8") << QByteArray("UTF-8") << "€" << QByteArray("\xe2\x82\xac");
+    QTest::newRow("é, Latin-1") << QByteArray("ISO-8859-1") << "é" << QByteArray("\xe9");
+    QTest::newRow("µ, Latin-1") << QByteArray("ISO-8859-1") << "µ" << QByteArray("\xb5");
+}
+
+// A typed key goes to the device in the system's encoding, as the keyboard's other programs
+// would send it.
+void TestConsole::typedNonAscii()
+{
+    QFETCH(QByteArray, codec);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, sent);
+
+    QTextCodec *const previous = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName(codec));
+    Console c;
+    c.setLocalEcho(true);
+    QSignalSpy spy(&c, &Console::getData);
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
+    QApplication::sendEvent(&c, &press);
+    QTextCodec::setCodecForLocale(previous);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.first().first().toByteArray(), sent);
+    QCOMPARE(c.toPlainText(), text);
 }
 
 void TestConsole::clickKeepsCursor()

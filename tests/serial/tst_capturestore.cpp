@@ -30,6 +30,7 @@ private:
 
 private slots:
     void snapshotsKeepWhatTheyHad();
+    void clearStartsAfresh_data();
     void clearStartsAfresh();
     void storageFaults_data();
     void storageFaults();
@@ -75,8 +76,16 @@ void TestCaptureStore::snapshotsKeepWhatTheyHad()
     QVERIFY(!QFile::exists(path));
 }
 
+void TestCaptureStore::clearStartsAfresh_data()
+{
+    QTest::addColumn<bool>("handedToWriter");
+    QTest::newRow("last bytes waiting in memory") << false;
+    QTest::newRow("last bytes on their way to disk") << true;
+}
+
 void TestCaptureStore::clearStartsAfresh()
 {
+    QFETCH(bool, handedToWriter);
     CaptureStore store(dir.filePath("cache"));
     store.append("on disk ");
     store.flush();
@@ -84,6 +93,8 @@ void TestCaptureStore::clearStartsAfresh()
     const QString oldPath = store.filePath();
     store.append("waiting");
     auto saving = std::make_unique<CaptureSnapshot>(store.snapshot());
+    if (handedToWriter)
+        store.flush();
 
     // Nothing from before the start reaches the new capture, nor leaves the snapshot.
     store.clear();

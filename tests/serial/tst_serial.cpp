@@ -17,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <atomic>
@@ -275,8 +276,14 @@ void TestSerial::connectedSession()
     // Keys reach the device, arrow keys do not, and only local echo shows what was typed.
     QTest::keyClicks(console(), "hello");
     QTest::keyClick(console(), Qt::Key_Left);
-    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("hello"), 10000);
-    QCOMPARE(console()->toPlainText(), line.echo ? QStringLiteral("hello") : QString());
+    // A key beyond ASCII reaches the device in the system's encoding, here UTF-8.
+    QTextCodec *const locale = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    QKeyEvent micro(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("µ"));
+    QApplication::sendEvent(console(), &micro);
+    QTextCodec::setCodecForLocale(locale);
+    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("hello\xc2\xb5"), 10000);
+    QCOMPARE(console()->toPlainText(), line.echo ? QStringLiteral("helloµ") : QString());
 
     // Nothing typed or pressed reaches a closed port, nor changes what we believe of the
     // device, nor throws away a capture kept for saving.
