@@ -51,13 +51,14 @@ void save()
         cp.push_back(copy(false));
         cpSync.push_back(copy(true));
     }
-    report("save", median(program), "MB/s");
+    const double saved = median(program);
+    report("save", saved, "MB/s");
     report("save_cpu", median(cpu), "MB/cpu-s");
     report("save_cp", median(cp), "MB/s");
-    report("save_ratio", median(program) / median(cp), "program/cp");
+    report("save_ratio", saved / median(cp), "program/cp");
     // A save makes sure its file is on the disk before it replaces the old one; cp does not.
     report("save_cp_sync", median(cpSync), "MB/s");
-    report("save_ratio_synced", median(program) / median(cpSync), "program/(cp+sync)");
+    report("save_ratio_synced", saved / median(cpSync), "program/(cp+sync)");
 }
 
 const Registered
