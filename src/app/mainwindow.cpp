@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/mainwindowform.h"
+#include "app/unixsignals.h"
 #include "console/console.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
@@ -31,6 +32,8 @@ MainWindow::MainWindow(QWidget *parent)
     , cancelSaveButton(new QToolButton)
     , saveProgressTimer(new QTimer(this))
 {
+    // Before the window is shown: desktops match its id to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tarvex.TarvexTerminal"));
     form->setupForm(this);
     setCentralWidget(console);
     // setCentralWidget() deleted the form's placeholder and its layout.
@@ -81,6 +84,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
     connect(console, &Console::getData, this, &MainWindow::writeData);
+    // Ended by a signal, the program would leave the port locked.
+    quitOnTerminationSignals(this);
 }
 
 MainWindow::~MainWindow()

@@ -19,8 +19,9 @@ const int TerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The handler only writes a byte into this pair; the event loop reads it from the other end.
 int signalPair[2] = {-1, -1};
-// What the signals did before, for when the window is gone.
+// What the signals did before, for when the last window is gone.
 struct sigaction previousActions[std::size(TerminationSignals)];
+int windowsAnswering = 0;
 
 void onSignal(int /*signal*/)
 {
@@ -33,6 +34,8 @@ void onSignal(int /*signal*/)
 
 void answerSignals()
 {
+    if (windowsAnswering++ > 0)
+        return;
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -43,6 +46,8 @@ void answerSignals()
 
 void restoreSignals()
 {
+    if (--windowsAnswering > 0)
+        return;
     for (std::size_t i = 0; i < std::size(TerminationSignals); ++i)
         sigaction(TerminationSignals[i], &previousActions[i], nullptr);
 }

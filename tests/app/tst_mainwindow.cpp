@@ -113,6 +113,8 @@ void TestMainWindow::menusAndToolbar()
     MainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("Tarvex Terminal"));
     QCOMPARE(w.windowIcon().availableSizes(), QList<QSize>{QSize(128, 128)});
+    // The id of the desktop entry the package installs.
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("io.github.tarvex.TarvexTerminal"));
     // Each menu and the toolbar as "title: entries", "-" for a separator.
     const auto entries = [](const QString &title, const QList<QAction *> &actions) {
         QStringList texts;
