@@ -32,6 +32,7 @@ public:
     { }
     ~SpoolFile()
     {
+        reader.close();
         const QString name = path();
         if (!name.isEmpty())
             QFile::remove(name);
@@ -46,13 +47,22 @@ public:
     }
     void setPath(const QString &path)
     {
-        const QMutexLocker lock(&mutex);
-        name = path;
+        {
+            const QMutexLocker lock(&mutex);
+            name = path;
+        }
+        // Opened at once: a capture whose file a cache cleaner removes can still be saved.
+        const QMutexLocker lock(&readMutex);
+        reader.setFileName(path);
+        reader.open(QIODevice::ReadOnly);
     }
 
     const QString folder;
     // Tells a late report about an earlier capture's file from one about this one.
     const quint64 generation;
+    // One reader at a time: saves run one after another anyway.
+    QMutex readMutex;
+    QFile reader;
 
 private:
     mutable QMutex mutex;
@@ -165,8 +175,9 @@ bool CaptureSnapshot::read(const std::function<bool(const QByteArray &)> &sink,
                            QString *reason) const
 {
     if (fileBytes > 0) {
-        QFile in(file->path());
-        if (!in.open(QIODevice::ReadOnly)) {
+        const QMutexLocker lock(&file->readMutex);
+        QFile &in = file->reader;
+        if ((!in.isOpen() && !in.open(QIODevice::ReadOnly)) || !in.seek(0)) {
             *reason = QDir::toNativeSeparators(in.fileName()) + ": " + in.errorString();
             return false;
         }

@@ -63,6 +63,8 @@ private slots:
     void fullDiskKeepsOldFile();
     void writableFileInReadOnlyFolder();
     void devicesAreNotReplaced();
+    void damagedCaptureFile_data();
+    void damagedCaptureFile();
     void loadAppendsLines_data();
     void loadAppendsLines();
 };
@@ -172,6 +174,46 @@ void TestCaptureFile::devicesAreNotReplaced()
     QVERIFY(::stat(node.constData(), &st) == 0);
     QVERIFY(S_ISCHR(st.st_mode));
     ::unlink(node.constData());
+}
+
+void TestCaptureFile::damagedCaptureFile_data()
+{
+    QTest::addColumn<bool>("removed");
+    QTest::addColumn<bool>("toDevice");
+    QTest::newRow("cut short, into a file") << false << false;
+    QTest::newRow("cut short, into a device") << false << true;
+    QTest::newRow("removed, into a file") << true << false;
+    QTest::newRow("removed, into a device") << true << true;
+}
+
+// The capture's own file changed under it, as when a cleaner empties the cache folder. Removed,
+// it is still read through the handle held open; cut short, the save says so, and a file that
+// existed keeps what it had.
+void TestCaptureFile::damagedCaptureFile()
+{
+    QFETCH(bool, removed);
+    QFETCH(bool, toDevice);
+    CaptureStore store(dir.filePath("damaged-cache"));
+    const QByteArray bytes(5000, 'c');
+    store.append(bytes);
+    store.flush();
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(bytes.size()));
+    const CaptureSnapshot snapshot = store.snapshot();
+    QVERIFY(removed ? QFile::remove(store.filePath()) : QFile::resize(store.filePath(), 2000));
+
+    const QString target = toDevice ? QStringLiteral("/dev/null") : dir.filePath("kept.txt");
+    if (!toDevice)
+        QVERIFY(writeFile(target, "old content"));
+    const CaptureFile::SaveOutcome outcome = CaptureFile::save(target, snapshot);
+    if (removed) {
+        QCOMPARE(describe(outcome), QStringLiteral("saved"));
+    } else {
+        QCOMPARE(outcome.result, CaptureFile::SaveResult::WriteFailed);
+        QCOMPARE(outcome.reason,
+                 QDir::toNativeSeparators(store.filePath()) + ": the file was cut short");
+    }
+    if (!toDevice)
+        QCOMPARE(fileBytes(target), removed ? bytes : QByteArray("old content"));
 }
 
 void TestCaptureFile::loadAppendsLines_data()
