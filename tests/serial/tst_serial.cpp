@@ -335,6 +335,12 @@ void TestSerial::typedCommandFollowsDevice()
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), sent().mid(mark), 10000);
     QCOMPARE(saveAs(dir.filePath("capture.txt")), sent().mid(mark));
     QCOMPARE(device->received(), std::string("ssssss"));
+
+    // Two commands in one write, as an input method may send them, leave the device idle.
+    QMetaObject::invokeMethod(window.get(), "writeData", Q_ARG(QByteArray, "ss"));
+    QTRY_COMPARE_WITH_TIMEOUT(device->received(), std::string("ssssssss"), 10000);
+    QCOMPARE(captureState, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
 }
 
 void TestSerial::lostDeviceComesBackIdle()
