@@ -33,7 +33,7 @@ MainWindow::MainWindow(QWidget *parent)
     , saveProgressTimer(new QTimer(this))
 {
     // Before the window is shown: desktops match its id to the desktop entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tarvex.TarvexTerminal"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARVEX_APP_ID));
     form->setupForm(this);
     setCentralWidget(console);
     // setCentralWidget() deleted the form's placeholder and its layout.

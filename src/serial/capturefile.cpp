@@ -234,8 +234,6 @@ void MainWindow::saveFinished(const QString &fileName, const CaptureFile::SaveOu
 
 void MainWindow::savesDone()
 {
-    if (saver->isBusy())
-        return;
     saveProgressTimer->stop();
     saveProgress->hide();
     cancelSaveButton->hide();
