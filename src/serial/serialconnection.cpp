@@ -4,6 +4,7 @@
 #include "app/mainwindowform.h"
 #include "console/console.h"
 #include "serial/capturestore.h"
+#include "serial/driverbuffer.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
@@ -43,6 +44,8 @@ void MainWindow::openSerialPort()
         setStatusText(tr("Open error"));
         return;
     }
+    // A driver that refuses keeps its default queue, and the port works as before.
+    DriverBuffer::enlargeReadQueue(serialPort, p.baudRate);
 
     // A character the last connection cut off is not finished by this one.
     console->resetDecoder();
