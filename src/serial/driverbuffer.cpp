@@ -10,8 +10,8 @@ namespace DriverBuffer {
 
 qint64 readQueueBytes(qint32 baudRate)
 {
-    constexpr qint64 Least = 64 * 1024;
-    constexpr qint64 Most = 4 * 1024 * 1024;
+    constexpr qint64 Least = qint64(64) * 1024;
+    constexpr qint64 Most = qint64(4) * 1024 * 1024;
     return qBound(Least, qint64(qMax(baudRate, 0)) / 10 * 2, Most);
 }
 
