@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "console/console.h"
 #include "serial/capturesaver.h"
+#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "windowdriver.h"
 
