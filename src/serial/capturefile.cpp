@@ -154,10 +154,12 @@ SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, S
                     return false;
                 }
                 const DWORD piece = DWORD(qMin<qint64>(left, 64 * 1024));
-                if (!WriteFile(handle, p, piece, nullptr, &pending)
-                    && GetLastError() != ERROR_IO_PENDING) {
-                    outcome = {SaveResult::WriteFailed, windowsErrorText(GetLastError())};
-                    return false;
+                if (!WriteFile(handle, p, piece, nullptr, &pending)) {
+                    const DWORD error = GetLastError();
+                    if (error != ERROR_IO_PENDING) {
+                        outcome = {SaveResult::WriteFailed, windowsErrorText(error)};
+                        return false;
+                    }
                 }
                 while (WaitForSingleObject(pending.hEvent, 100) == WAIT_TIMEOUT) {
                     if (isCancelled(control))
