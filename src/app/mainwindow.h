@@ -53,6 +53,7 @@ private:
     void followTypedCommands(const QByteArray &typed);
     void followStream(const QByteArray &delivered);
     void followConnection();
+    void followAnswer();
     void showFileError(const QString &text, const QString &reason);
     void updateCaptureIndicator();
     void storageFailed(const QString &reason);

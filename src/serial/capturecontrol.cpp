@@ -42,16 +42,20 @@ void MainWindow::dataReceiveStart()
     if (portOpened == 0 || !serialPort->isOpen())
         return;
 
+    // A start still unconfirmed is taken for one: this press is believed its stop.
+    receivedChunks->confirmStart();
+    serialPort->write(&StartStopCommand, 1);
     if (captureState == 0) {
-        receivedChunks->clear();
-        serialPort->write(&StartStopCommand, 1);
+        // The previous capture goes only once the device's answer shows that this was a start.
+        receivedChunks->beginStart();
         captureState = 1;
         capturePort = serialPort->portName();
     } else {
-        serialPort->write(&StartStopCommand, 1);
         captureState = 0;
     }
-    streamWatch.restart();
+    streamWatch.pressed();
+    QTimer::singleShot(StreamWatch::answerDueMs(serialPort->baudRate(QSerialPort::Input)) + 1, this,
+                       &MainWindow::followAnswer);
     updateCaptureIndicator();
 }
 
@@ -59,8 +63,9 @@ void MainWindow::dataReceiveStart()
 // start typed by hand appends to what is kept instead of emptying it.
 void MainWindow::followTypedCommands(const QByteArray &typed)
 {
-    // An answer to a key is not a stream.
-    streamWatch.restart();
+    // An answer to a key is not a stream, and blurs the answer to a press.
+    streamWatch.sent();
+    followAnswer();
     if (typed.count(StartStopCommand) % 2 == 0)
         return;
     captureState = captureState == 0 ? 1 : 0;
@@ -74,11 +79,40 @@ void MainWindow::followTypedCommands(const QByteArray &typed)
 // nothing that arrived is thrown away.
 void MainWindow::followStream(const QByteArray &delivered)
 {
-    if (captureState != 0 || delivered.isEmpty()
-        || !streamWatch.delivered(serialPort->baudRate(QSerialPort::Input)))
+    if (delivered.isEmpty())
+        return;
+    const bool streams = streamWatch.delivered(serialPort->baudRate(QSerialPort::Input));
+    followAnswer();
+    if (captureState != 0 || !streams)
         return;
     captureState = 1;
     capturePort = serialPort->portName();
+    updateCaptureIndicator();
+}
+
+// What the device did after a press tells which way the press went: a stream that goes on was
+// started (or never stopped), one that ended was stopped.
+void MainWindow::followAnswer()
+{
+    switch (streamWatch.answer(serialPort->baudRate(QSerialPort::Input))) {
+    case StreamWatch::Answer::Waiting:
+        return;
+    case StreamWatch::Answer::Streams:
+        receivedChunks->confirmStart();
+        if (captureState == 0 && serialPort->isOpen()) {
+            captureState = 1;
+            capturePort = serialPort->portName();
+        }
+        break;
+    case StreamWatch::Answer::Stopped:
+        // Believed a start, it stopped a stream we had not followed: nothing is lost.
+        receivedChunks->putBack();
+        captureState = 0;
+        break;
+    case StreamWatch::Answer::None:
+        receivedChunks->confirmStart();
+        break;
+    }
     updateCaptureIndicator();
 }
 
@@ -88,7 +122,8 @@ void MainWindow::followConnection()
 {
     if (captureState != 0 && serialPort->portName() != capturePort)
         captureState = 0;
-    streamWatch.restart();
+    streamWatch.newLine();
+    followAnswer();
     updateCaptureIndicator();
 }
 

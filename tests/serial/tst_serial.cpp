@@ -5,7 +5,6 @@
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "serial/receivedtext.h"
-#include "serial/streamwatch.h"
 #include "settings/settingsdialog.h"
 #include "simulateddevice.h"
 #include "testfiles.h"
@@ -202,8 +201,6 @@ private slots:
     void switchingPortStartsIdle();
     void followsTheStream_data();
     void followsTheStream();
-    void streamEvidence_data();
-    void streamEvidence();
     void sizeTexts_data();
     void sizeTexts();
     void terminationSignalsQuit_data();
@@ -719,40 +716,6 @@ void TestSerial::followsTheStream()
     QVERIFY(!restart || sent().startsWith(first));
     const QByteArray expected = restart ? sent().mid(first.size()) : first + sent();
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), expected, 10000);
-}
-
-void TestSerial::streamEvidence_data()
-{
-    // clang-format off
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<QList<int>>("times"); // of deliveries in ms; -1: a byte sent
-    QTest::addColumn<bool>("stream");
-
-    QList<int> second;
-    for (int t = 0; t <= 1100; t += 50)
-        second << t;
-    QTest::newRow("over a second") << 115200 << second << true;
-    QTest::newRow("a tail after a stop") << 115200 << second.mid(0, 20) << false;
-    QTest::newRow("a byte sent meanwhile") << 115200 << (QList<int>{0, 100, -1} + second.mid(4)) << false;
-    QTest::newRow("a pause") << 115200 << QList<int>{0, 100, 200, 300, 400, 1000, 1200, 1350} << false;
-    QTest::newRow("a slow line's tail") << 1200 << second << false;
-    // clang-format on
-}
-
-void TestSerial::streamEvidence()
-{
-    QFETCH(int, baud);
-    QFETCH(QList<int>, times);
-    QFETCH(bool, stream);
-    StreamWatch watch;
-    bool shown = false;
-    for (const int t : qAsConst(times)) {
-        if (t < 0)
-            watch.restart();
-        else
-            shown = watch.delivered(baud, t);
-    }
-    QCOMPARE(shown, stream);
 }
 
 void TestSerial::sizeTexts_data()
