@@ -1,4 +1,5 @@
 #include "serial/capturefile.h"
+#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "testfiles.h"
 
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -65,6 +67,7 @@ private slots:
     void inPlaceKeepsOldContent_data();
     void inPlaceKeepsOldContent();
     void failedCommitIsNotSaved();
+    void cancelStopsTheRunningSave();
     void devicesAreNotReplaced();
     void damagedCaptureFile_data();
     void damagedCaptureFile();
@@ -202,6 +205,31 @@ void TestCaptureFile::failedCommitIsNotSaved()
     QCOMPARE(child({"--save-unprivileged", name}), "write failed: " + systemText(EPERM));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"capture.txt"});
+}
+
+// With a second save waiting, Cancel stops the one that runs, and the waiting one goes on.
+void TestCaptureFile::cancelStopsTheRunningSave()
+{
+    // A reader that never reads: the first save fills the pipe and waits for room.
+    const QByteArray fifo = QFile::encodeName(dir.filePath("unread.fifo"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    CaptureSaver saver;
+    QStringList finished;
+    connect(&saver, &CaptureSaver::finished, this,
+            [&finished](const QString &fileName, const CaptureFile::SaveOutcome &outcome) {
+                finished << QFileInfo(fileName).fileName() + ": " + describe(outcome);
+            });
+    const QByteArray bytes(1 << 20, 'x');
+    const QString waiting = dir.filePath("waiting.txt");
+    saver.save(QFile::decodeName(fifo), capture({bytes}));
+    saver.save(waiting, capture({bytes}));
+    QTRY_VERIFY(saver.written() > 0);
+    saver.cancel();
+    QTRY_COMPARE(finished, (QStringList{"unread.fifo: cancelled", "waiting.txt: saved"}));
+    QVERIFY(fileBytes(waiting) == bytes);
+    ::close(reader);
 }
 
 void TestCaptureFile::writableFileInReadOnlyFolder()
