@@ -48,6 +48,10 @@ private:
     QString child(const QStringList &arguments)
     {
         QProcess process;
+        // A cache folder the unprivileged user may write, for copies of files saved in place.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CACHE_HOME", dir.filePath("shared-cache"));
+        process.setProcessEnvironment(environment);
         process.start(QCoreApplication::applicationFilePath(), arguments);
         if (!process.waitForFinished(60000))
             return QStringLiteral("<child hangs>");
@@ -78,6 +82,8 @@ private slots:
 void TestCaptureFile::initTestCase()
 {
     QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("shared-cache"));
+    QVERIFY(::chmod(QFile::encodeName(dir.filePath("shared-cache")).constData(), 0777) == 0);
     // As Windows users effectively have: a capture must still be saved as the bytes that came.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
 }
