@@ -35,7 +35,7 @@ void MainWindow::dataReceiveStart()
     }
     streamWatch.pressed();
     QTimer::singleShot(StreamWatch::answerDueMs(serialPort->baudRate(QSerialPort::Input)) + 1, this,
-                       &MainWindow::followAnswer);
+                       &MainWindow::awaitAnswer);
     captureStatus->refresh();
 }
 
@@ -71,12 +71,12 @@ void MainWindow::followStream(const QByteArray &delivered)
 }
 
 // What the device did after a press tells which way the press went: a stream that goes on was
-// started (or never stopped), one that ended was stopped.
-void MainWindow::followAnswer()
+// started (or never stopped), one that ended was stopped. False while it cannot tell yet.
+bool MainWindow::followAnswer()
 {
     switch (streamWatch.answer(serialPort->baudRate(QSerialPort::Input))) {
     case StreamWatch::Answer::Waiting:
-        return;
+        return false;
     case StreamWatch::Answer::Streams:
         receivedChunks->confirmStart();
         if (captureState == 0 && serialPort->isOpen()) {
@@ -94,6 +94,14 @@ void MainWindow::followAnswer()
         break;
     }
     captureStatus->refresh();
+    return true;
+}
+
+// Late data that still goes on delays the answer past its due time.
+void MainWindow::awaitAnswer()
+{
+    if (!followAnswer())
+        QTimer::singleShot(StreamWatch::LateRunMs, this, &MainWindow::awaitAnswer);
 }
 
 // A capture runs on the line it was started on: a device on another port is not known to stream,

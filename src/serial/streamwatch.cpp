@@ -36,6 +36,7 @@ void StreamWatch::pressed()
     watching = true;
     pressMs = t;
     flowedBefore = lastMs >= 0 && t - lastMs <= MaxPauseMs;
+    lateStartMs = -1;
     flowsAfter = false;
     quietSinceMs = std::max(quietSinceMs, t);
 }
@@ -45,10 +46,13 @@ bool StreamWatch::delivered(qint32 baudRate)
     const qint64 t = now();
     if (runStartMs < 0 || t - lastMs > MaxPauseMs)
         runStartMs = t;
+    if (watching && t - pressMs > std::max(PressWindowMs, tailMs(baudRate))) {
+        if (lateStartMs < 0 || t - lastMs > MaxPauseMs)
+            lateStartMs = t;
+        flowsAfter = flowsAfter || t - lateStartMs >= LateRunMs;
+    }
     lastMs = t;
     quietSinceMs = t;
-    if (watching && t - pressMs > std::max(PressWindowMs, tailMs(baudRate)))
-        flowsAfter = true;
     const qint64 evidence = byteSent ? AnswerMs : EvidenceMs;
     return t - runStartMs > std::max(evidence, tailMs(baudRate));
 }
@@ -57,7 +61,10 @@ StreamWatch::Answer StreamWatch::answer(qint32 baudRate)
 {
     if (!watching)
         return Answer::None;
-    if (!flowsAfter && now() - pressMs <= answerDueMs(baudRate))
+    const qint64 t = now();
+    // Late data that goes on may still show a stream.
+    const bool lateGoesOn = lateStartMs >= 0 && t - lastMs <= MaxPauseMs;
+    if (!flowsAfter && (t - pressMs <= answerDueMs(baudRate) || lateGoesOn))
         return Answer::Waiting;
     watching = false;
     if (flowsAfter)

@@ -27,8 +27,10 @@ public:
     // ...and in both cases longer than the line needs for this many bytes.
     static constexpr qint64 TailBytes = 512;
     // Data later than this after a press, or than the line's time for TailBytes if longer, is
-    // no tail: the device streams.
+    // no tail: the device streams, once such data has gone on this long. A single late delivery
+    // may be a tail that a busy event loop read late.
     static constexpr qint64 PressWindowMs = 1000;
+    static constexpr qint64 LateRunMs = 250;
     // Silence worth telling the user about while capturing; longer on slow lines, as above.
     static constexpr qint64 SilenceMs = 2000;
 
@@ -72,11 +74,12 @@ private:
     qint64 lastMs = -1;
     qint64 quietSinceMs = 0;
     bool byteSent = false;
-    // The press watched: when, whether data flowed just before, whether data came after its
-    // tail.
+    // The press watched: when, whether data flowed just before, the run of deliveries after its
+    // window (-1: none yet), and whether that run shows a stream.
     bool watching = false;
     qint64 pressMs = 0;
     bool flowedBefore = false;
+    qint64 lateStartMs = -1;
     bool flowsAfter = false;
 };
 

@@ -46,9 +46,11 @@ void TestStreamWatch::evidence_data()
     QTest::newRow("too early to tell") << 115200 << "d0-500/50 p550 d550-1000/50 ?3000" << false << "waiting";
     QTest::newRow("a press between bursts stops them") << 115200 << "d0-500/50 p1000 ?3600" << false << "stopped";
     QTest::newRow("a slow line's tail after a stop") << 1200 << "d0-500/50 p600 d650-4500/100 ?6400" << false << "stopped";
-    QTest::newRow("a start") << 115200 << "p0 d100-1100/50" << false << "streams";
-    QTest::newRow("a start of bursts") << 115200 << "p0 d0-500/50 d1100-1200/50" << false << "streams";
-    QTest::newRow("a stream that was not stopped") << 115200 << "d0-500/50 p500 d550-1600/50" << false << "streams";
+    QTest::newRow("a start") << 115200 << "p0 d100-1400/50" << false << "streams";
+    QTest::newRow("a start of bursts") << 115200 << "p0 d0-500/50 d1100-1400/50" << false << "streams";
+    QTest::newRow("a stream that was not stopped") << 115200 << "d0-500/50 p500 d550-1900/50" << false << "streams";
+    QTest::newRow("a tail read late") << 115200 << "d0-500/50 p550 d1600 ?4000" << false << "stopped";
+    QTest::newRow("late data that goes on") << 115200 << "d0-500/50 p550 d3000-3300/50" << false << "streams";
     QTest::newRow("a silent device") << 115200 << "p0 ?2600" << false << "none";
     QTest::newRow("a key blurs the answer") << 115200 << "d0-500/50 p600 k700 ?3200" << false << "none";
     QTest::newRow("a new line forgets the press") << 115200 << "d0-500/50 p600 n700 ?3200" << false << "none";
