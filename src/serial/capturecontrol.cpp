@@ -61,7 +61,8 @@ void MainWindow::followStream(const QByteArray &delivered)
 {
     if (delivered.isEmpty())
         return;
-    const bool streams = streamWatch.delivered(serialPort->baudRate(QSerialPort::Input));
+    const bool streams
+        = streamWatch.delivered(serialPort->baudRate(QSerialPort::Input), delivered.size());
     followAnswer();
     if (captureState != 0 || !streams)
         return;

@@ -37,15 +37,19 @@ void StreamWatch::pressed()
     pressMs = t;
     flowedBefore = lastMs >= 0 && t - lastMs <= MaxPauseMs;
     lateStartMs = -1;
+    bytesAfter = 0;
     flowsAfter = false;
     quietSinceMs = std::max(quietSinceMs, t);
 }
 
-bool StreamWatch::delivered(qint32 baudRate)
+bool StreamWatch::delivered(qint32 baudRate, qint64 bytes)
 {
     const qint64 t = now();
     if (runStartMs < 0 || t - lastMs > MaxPauseMs)
         runStartMs = t;
+    bytesAfter += bytes;
+    if (watching && bytesAfter > BacklogBytes)
+        flowsAfter = true;
     if (watching && t - pressMs > std::max(PressWindowMs, tailMs(baudRate))) {
         if (lateStartMs < 0 || t - lastMs > MaxPauseMs)
             lateStartMs = t;

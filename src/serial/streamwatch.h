@@ -31,6 +31,9 @@ public:
     // may be a tail that a busy event loop read late.
     static constexpr qint64 PressWindowMs = 1000;
     static constexpr qint64 LateRunMs = 250;
+    // More bytes than this since a press are neither a tail nor what waited in the system's
+    // buffers: the device streams. Also bounds what a start keeps aside until it is confirmed.
+    static constexpr qint64 BacklogBytes = 1 << 20;
     // Silence worth telling the user about while capturing; longer on slow lines, as above.
     static constexpr qint64 SilenceMs = 2000;
 
@@ -52,8 +55,8 @@ public:
     void sent();
     // The start/stop command went out; its answer is watched from now on.
     void pressed();
-    // A delivery arrived; true once the deliveries show a stream.
-    bool delivered(qint32 baudRate);
+    // A delivery of that many bytes arrived; true once the deliveries show a stream.
+    bool delivered(qint32 baudRate, qint64 bytes);
     // The last press's answer. Told once: after a verdict other than Waiting, None follows.
     Answer answer(qint32 baudRate);
     // How long after a press its answer is known at the latest.
@@ -80,6 +83,7 @@ private:
     qint64 pressMs = 0;
     bool flowedBefore = false;
     qint64 lateStartMs = -1;
+    qint64 bytesAfter = 0;
     bool flowsAfter = false;
 };
 

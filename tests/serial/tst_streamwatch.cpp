@@ -27,8 +27,9 @@ void TestStreamWatch::evidence_data()
 {
     // clang-format off
     QTest::addColumn<int>("baud");
-    // Events at times in ms: "d0-500/50" deliveries every 50 ms, "d700" one delivery, "p600" a
-    // press, "k600" a key sent, "?3000" a look at the answer.
+    // Events at times in ms: "d0-500/50" deliveries of 100 bytes every 50 ms, "d700" one
+    // delivery, "b700" one of 1 MiB, "p600" a press, "k600" a key sent, "n600" a new line,
+    // "?3000" a look at the answer.
     QTest::addColumn<QString>("events");
     QTest::addColumn<bool>("stream"); // whether the last delivery showed a stream
     // The press's answer: the first other than "waiting", or the last one.
@@ -51,6 +52,8 @@ void TestStreamWatch::evidence_data()
     QTest::newRow("a stream that was not stopped") << 115200 << "d0-500/50 p500 d550-1900/50" << false << "streams";
     QTest::newRow("a tail read late") << 115200 << "d0-500/50 p550 d1600 ?4000" << false << "stopped";
     QTest::newRow("late data that goes on") << 115200 << "d0-500/50 p550 d3000-3300/50" << false << "streams";
+    QTest::newRow("more than a backlog") << 115200 << "d0-500/50 p550 b600 d610" << false << "streams";
+    QTest::newRow("a backlog") << 115200 << "d0-500/50 p550 b600 ?3100" << false << "stopped";
     QTest::newRow("a silent device") << 115200 << "p0 ?2600" << false << "none";
     QTest::newRow("a key blurs the answer") << 115200 << "d0-500/50 p600 k700 ?3200" << false << "none";
     QTest::newRow("a new line forgets the press") << 115200 << "d0-500/50 p600 n700 ?3200" << false << "none";
@@ -79,7 +82,11 @@ void TestStreamWatch::evidence()
         for (now = from; now <= to; now += step) {
             switch (event[0].toLatin1()) {
             case 'd':
-                shown = watch.delivered(baud);
+                shown = watch.delivered(baud, 100);
+                look();
+                break;
+            case 'b':
+                watch.delivered(baud, StreamWatch::BacklogBytes);
                 look();
                 break;
             case 'p':
@@ -107,7 +114,7 @@ void TestStreamWatch::silence()
     qint64 now = 0;
     StreamWatch watch([&now] { return now; });
     now = 500;
-    watch.delivered(9600);
+    watch.delivered(9600, 100);
     now = 2000;
     QCOMPARE(watch.silentMs(), qint64(1500));
     watch.pressed(); // counted from the press
