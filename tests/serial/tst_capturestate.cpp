@@ -87,27 +87,29 @@ private:
             }
             const Clock::time_point now = Clock::now();
             isAnswering = now < answerEnd;
-            bool burst = isStreaming;
-            if (burst && script.burstMs > 0) {
-                const auto ms
-                    = std::chrono::duration_cast<std::chrono::milliseconds>(now - streamStart)
-                          .count();
-                burst = ms % (script.burstMs + script.pauseMs) < script.burstMs;
-            }
-            if (burst || isAnswering) {
+            {
                 const QMutexLocker lock(&mutex);
-                QByteArray chunk;
-                for (int i = 0; i < Chunk; ++i)
-                    chunk += pattern[(bytes.size() + i) % (sizeof pattern - 1)];
-                const ssize_t n = ::write(master, chunk.constData(), size_t(chunk.size()));
-                if (n > 0) {
-                    bytes += chunk.left(int(n));
-                    if (burst)
-                        streamed += n;
+                bool burst = isStreaming;
+                if (burst && script.burstMs > 0) {
+                    const auto ms
+                        = std::chrono::duration_cast<std::chrono::milliseconds>(now - streamStart)
+                              .count();
+                    burst = ms % (script.burstMs + script.pauseMs) < script.burstMs;
                 }
-                if (script.stopsAfter > 0 && !stoppedItself && streamed >= script.stopsAfter) {
-                    stoppedItself = true;
-                    isStreaming = false;
+                if (burst || isAnswering) {
+                    QByteArray chunk;
+                    for (int i = 0; i < Chunk; ++i)
+                        chunk += pattern[(bytes.size() + i) % (sizeof pattern - 1)];
+                    const ssize_t n = ::write(master, chunk.constData(), size_t(chunk.size()));
+                    if (n > 0) {
+                        bytes += chunk.left(int(n));
+                        if (burst)
+                            streamed += n;
+                    }
+                    if (script.stopsAfter > 0 && !stoppedItself && streamed >= script.stopsAfter) {
+                        stoppedItself = true;
+                        isStreaming = false;
+                    }
                 }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
