@@ -79,14 +79,15 @@ void CaptureStatus::refresh()
     indicatorTimer->stop();
     const qint64 bytes = store->size();
     QString text;
-    const qint64 silentMs = captureState != 0 && silence ? silence() : -1;
-    if (captureState != 0)
+    if (captureState != 0) {
         text = tr("Capturing: %1").arg(sizeText(bytes));
-    // A device may pause: silence alone changes nothing of what we believe, but the user sees it.
-    if (silentMs >= 0)
-        text += tr(", nothing received for %1 s").arg(silentMs / 1000);
-    else if (captureState == 0 && bytes > 0)
+        // A device may pause: silence changes nothing of what we believe, but the user sees it.
+        const qint64 silentMs = silence ? silence() : -1;
+        if (silentMs >= 0)
+            text += tr(", nothing received for %1 s").arg(silentMs / 1000);
+    } else if (bytes > 0) {
         text = tr("Kept: %1").arg(sizeText(bytes));
+    }
     const qint64 inMemory = store->sizeInMemory();
     if (inMemory > 0)
         text += tr(" (%1 in memory only)").arg(sizeText(inMemory));

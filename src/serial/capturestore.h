@@ -64,12 +64,12 @@ public:
     void confirmStart();
     // It did not: the earlier bytes are the capture's again, followed by what arrived since.
     void putBack();
-    bool isStarting() const { return starting; }
 
     qint64 size() const { return starting ? sinceStart.size() : total; }
     // Of those, the bytes that could not be written to the disk.
     qint64 sizeInMemory() const;
-    // Of those, the bytes the file is known to hold.
+    // Of those, the bytes the file is known to hold; while a start waits, of the earlier bytes
+    // and those since, which the file holds both.
     qint64 sizeOnDisk() const { return onDisk; }
     bool isEmpty() const { return size() == 0; }
 
