@@ -34,6 +34,9 @@ public:
     // False when the capture's file could not be read, with *reason set.
     bool read(const std::function<bool(const QByteArray &)> &sink, QString *reason) const;
 
+    // A capture file that an earlier run left behind; the file stays when the snapshot goes.
+    static CaptureSnapshot ofLeftover(const QString &path, qint64 size);
+
     // All the bytes at once; for small captures.
     QByteArray readAll() const;
 
@@ -59,6 +62,7 @@ public:
     ~CaptureStore() override;
 
     static QString defaultFolder();
+    QString folder() const { return folderPath; }
 
     void append(const QByteArray &bytes);
     // Empties the capture. A save still reading the old bytes keeps them until it is done.
@@ -75,11 +79,21 @@ public:
     CaptureSnapshot snapshot() const;
     // The file the capture is being written to; empty before it is made.
     QString filePath() const;
+    // Whether path names the file the capture is being written to.
+    bool isOwnFile(const QString &path) const;
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
 
     // How long received bytes may wait in memory before they are handed to the writer.
     static constexpr int FlushIntervalMs = 200;
+    // How long written bytes may wait before the writer asks the system to put them on the disk.
+    static constexpr int SyncIntervalMs = 750;
+
+    // For tests: called on the writer's thread before each block is written and after each
+    // sync, with the bytes the file held then. It may block, to hold the writer.
+    enum class WriterStep { Writing, Synced };
+    using WriterProbe = std::function<void(WriterStep, qint64)>;
+    void setWriterProbe(const WriterProbe &probe);
 
 signals:
     // The disk refused the capture: from now on it is kept in memory.
@@ -88,10 +102,10 @@ signals:
 private:
     friend class SpoolWriter;
     void written(quint64 generation, qint64 confirmedSize);
-    void failed(quint64 generation, qint64 confirmedSize, const QString &reason);
+    void failed(quint64 generation, qint64 confirmedSize, const QString &reason, bool contentLost);
     void dropConfirmed(qint64 confirmedSize);
 
-    QString folder;
+    QString folderPath;
     QThread *thread = nullptr;
     SpoolWriter *writer = nullptr;
     QSharedPointer<SpoolFile> current;
