@@ -17,9 +17,6 @@
 
 #include <memory>
 
-qint32 portOpened = 0;
-qint32 captureState = 0;
-
 namespace {
 
 // More than this waiting in memory is handed to the writer at once.

@@ -1,15 +1,15 @@
 // Opening and closing the port, its errors, and moving bytes between port and console.
 
+#include "app/capturestatus.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "console/console.h"
+#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <cerrno>
 
@@ -63,7 +63,7 @@ void MainWindow::closeSerialPort()
     setConnected(false);
     setStatusText(tr("Disconnected"));
     // The capture is kept: it may not have been saved yet.
-    updateCaptureIndicator();
+    captureStatus->refresh();
 }
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
@@ -99,6 +99,5 @@ void MainWindow::readData()
     console->displayData(data);
     receivedChunks->append(data);
     followStream(data);
-    if (!indicatorTimer->isActive())
-        indicatorTimer->start();
+    captureStatus->dataArrived();
 }

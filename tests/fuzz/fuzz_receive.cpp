@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "require.h"
-#include "serial/receivedtext.h"
+#include "console/receivedtext.h"
 
 #include <QApplication>
 #include <QTextBlock>

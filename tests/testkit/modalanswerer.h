@@ -18,6 +18,7 @@ public:
     explicit ModalAnswerer(QObject *parent = nullptr);
 
     QString fileName; // null: cancel file dialogs
+    QString choice; // a message box with a button of this text gets it clicked
     QStringList boxes; // message boxes seen
     QStringList statusAtBoxes; // the main window's status text when each box was seen
     QStringList fileDialogs; // "caption|directory|filters" of file dialogs seen
