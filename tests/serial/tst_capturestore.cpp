@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <QMutex>
+#include <QScopeGuard>
 #include <QSemaphore>
 
 #include <atomic>
@@ -143,10 +144,12 @@ void TestCaptureStore::clearStartsAfresh()
 // new capture as being on the disk.
 void TestCaptureStore::lateReportAboutEarlierFile()
 {
-    CaptureStore store(dir.filePath("cache"));
     QSemaphore writing;
     QSemaphore release;
     std::atomic<int> calls{0};
+    CaptureStore store(dir.filePath("cache"));
+    // Let go on every way out, a failed check included, before the store waits for its writer.
+    const auto letGo = qScopeGuard([&release] { release.release(1000); });
     store.setWriterProbe([&](CaptureStore::WriterStep step, qint64) {
         if (step != CaptureStore::WriterStep::Writing || ++calls != 2)
             return;
@@ -163,7 +166,7 @@ void TestCaptureStore::lateReportAboutEarlierFile()
     QCoreApplication::processEvents();
     QCOMPARE(store.sizeOnDisk(), qint64(0));
     QCOMPARE(store.snapshot().readAll(), QByteArray("new!"));
-    release.release();
+    release.release(1000);
     QTRY_COMPARE(store.sizeOnDisk(), qint64(4));
     QCOMPARE(fileBytes(store.filePath()), QByteArray("new!"));
 }
