@@ -111,8 +111,10 @@ public:
     void write(const QSharedPointer<SpoolFile> &target, const QByteArray &block);
     // Before the thread ends: its timer can be stopped only here.
     void stop() { syncTimer->stop(); }
+    void setSyncInterval(int ms) { syncTimer->setInterval(ms); }
 
     CaptureStore::WriterProbe probe;
+    bool syncs = true;
 
 private:
     bool open(QString *reason);
@@ -233,7 +235,7 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     written += done;
     modified = out.fileTime(QFileDevice::FileModificationTime);
     report(written);
-    if (!syncTimer->isActive())
+    if (syncs && !syncTimer->isActive())
         syncTimer->start();
 }
 
@@ -241,6 +243,8 @@ void SpoolWriter::sync()
 {
     if (broken || !out.isOpen())
         return;
+    if (probe)
+        probe(CaptureStore::WriterStep::Syncing, written);
     if (!PrivateFile::sync(&out))
         return fail(written, QDir::toNativeSeparators(outPath) + QStringLiteral(": ")
                                  + out.errorString());
@@ -439,6 +443,19 @@ bool CaptureStore::isOwnFile(const QString &path) const
 {
     const QString own = QFileInfo(filePath()).canonicalFilePath();
     return !own.isEmpty() && QFileInfo(path).canonicalFilePath() == own;
+}
+
+void CaptureStore::setSyncInterval(int ms)
+{
+    SpoolWriter *const to = writer;
+    QMetaObject::invokeMethod(
+        writer,
+        [to, ms] {
+            to->syncs = ms >= 0;
+            to->stop();
+            to->setSyncInterval(qMax(ms, 0));
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 void CaptureStore::setWriterProbe(const WriterProbe &probe)

@@ -83,11 +83,14 @@ public:
     // How long written bytes may wait before the writer asks the system to put them on the disk.
     static constexpr int SyncIntervalMs = 750;
 
-    // For tests: called on the writer's thread before each block is written and after each
-    // sync, with the bytes the file held then. It may block, to hold the writer.
-    enum class WriterStep { Writing, Synced };
+    // For tests and benchmarks: called on the writer's thread before each block is written, and
+    // before and after each sync, with the bytes the file held then. It may block, to hold the
+    // writer.
+    enum class WriterStep { Writing, Syncing, Synced };
     using WriterProbe = std::function<void(WriterStep, qint64)>;
     void setWriterProbe(const WriterProbe &probe);
+    // For benchmarks: the wait before a sync; negative, never a sync.
+    void setSyncInterval(int ms);
 
 signals:
     // The disk refused the capture: from now on it is kept in memory.
