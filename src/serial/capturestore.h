@@ -81,7 +81,7 @@ public:
     // How long received bytes may wait in memory before they are handed to the writer.
     static constexpr int FlushIntervalMs = 200;
     // How long written bytes may wait before the writer asks the system to put them on the disk.
-    static constexpr int SyncIntervalMs = 750;
+    static constexpr int SyncIntervalMs = 700;
 
     // For tests and benchmarks: called on the writer's thread before each block is written, and
     // before and after each sync, with the bytes the file held then. It may block, to hold the
