@@ -51,9 +51,9 @@ SyncRun ingestWithSync(std::uint64_t bytes, bool sync)
             ++syncs;
             longestSync = std::max(
                 longestSync, std::chrono::duration<double, std::milli>(now - syncStarted).count());
-            longestExposure = std::max(
-                longestExposure,
-                std::chrono::duration<double, std::milli>(now - firstUnsynced).count());
+            longestExposure
+                = std::max(longestExposure,
+                           std::chrono::duration<double, std::milli>(now - firstUnsynced).count());
             unsynced = false;
         }
     });
@@ -114,7 +114,9 @@ void durability()
     report("sync_rate", median(rate), "syncs/s");
 }
 
-const Registered registered(
-    {"durability", "durability", {{"ingest-mb", "Store size the ingest figure fills", 50, 4}}, durability});
+const Registered registered({"durability",
+                             "durability",
+                             {{"ingest-mb", "Store size the ingest figure fills", 50, 4}},
+                             durability});
 
 } // namespace

@@ -93,12 +93,13 @@ void CaptureRecovery::saveAll()
 
 void CaptureRecovery::discardAll()
 {
-    const int readable = int(std::count_if(leftovers.cbegin(), leftovers.cend(),
-                                           [](const LeftoverCapture &l) { return l.unreadable.isEmpty(); }));
-    if (QMessageBox::question(window, tr("Discard"),
-                              tr("Remove %n unsaved capture(s)? They cannot be brought back.",
-                                 nullptr, readable),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+    const int readable
+        = int(std::count_if(leftovers.cbegin(), leftovers.cend(),
+                            [](const LeftoverCapture &l) { return l.unreadable.isEmpty(); }));
+    if (QMessageBox::question(
+            window, tr("Discard"),
+            tr("Remove %n unsaved capture(s)? They cannot be brought back.", nullptr, readable),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
         return;
     for (LeftoverCapture leftover : qAsConst(leftovers)) {

@@ -162,8 +162,7 @@ bool SpoolWriter::open(QString *reason)
                 + QCoreApplication::translate("MainWindow", "could not be made");
             return false;
         }
-        QFile::setPermissions(path + QStringLiteral(".lock"),
-                              QFile::ReadOwner | QFile::WriteOwner);
+        QFile::setPermissions(path + QStringLiteral(".lock"), QFile::ReadOwner | QFile::WriteOwner);
         bool exists = false;
         QString why;
         // Never over a file that another run left behind: it may be a capture to rescue.
@@ -246,8 +245,8 @@ void SpoolWriter::sync()
     if (probe)
         probe(CaptureStore::WriterStep::Syncing, written);
     if (!PrivateFile::sync(&out))
-        return fail(written, QDir::toNativeSeparators(outPath) + QStringLiteral(": ")
-                                 + out.errorString());
+        return fail(written,
+                    QDir::toNativeSeparators(outPath) + QStringLiteral(": ") + out.errorString());
     if (probe)
         probe(CaptureStore::WriterStep::Synced, written);
 }

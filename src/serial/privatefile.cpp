@@ -30,7 +30,8 @@ bool makeFolder(const QString &path, QString *reason)
         const int slash = clean.indexOf(QLatin1Char('/'), from);
         const QString part = slash < 0 ? clean : clean.left(slash);
         if (::mkdir(QFile::encodeName(part).constData(), 0700) != 0 && errno != EEXIST) {
-            *reason = QDir::toNativeSeparators(part) + QStringLiteral(": ") + qt_error_string(errno);
+            *reason
+                = QDir::toNativeSeparators(part) + QStringLiteral(": ") + qt_error_string(errno);
             return false;
         }
         if (slash < 0)
@@ -40,8 +41,7 @@ bool makeFolder(const QString &path, QString *reason)
 #else
     if (QDir().mkpath(path))
         return true;
-    *reason = QDir::toNativeSeparators(path)
-        + QStringLiteral(": ")
+    *reason = QDir::toNativeSeparators(path) + QStringLiteral(": ")
         + QCoreApplication::translate("MainWindow", "the folder could not be made");
     return false;
 #endif
@@ -66,12 +66,14 @@ bool checkFolder(const QString &path, QString *reason)
         return false;
     }
     if (!isUsers(info)) {
-        *reason = name + QCoreApplication::translate("MainWindow", "the folder belongs to another user");
+        *reason = name
+            + QCoreApplication::translate("MainWindow", "the folder belongs to another user");
         return false;
     }
 #ifdef Q_OS_UNIX
     if (info.permissions() & (QFile::WriteGroup | QFile::WriteOther)) {
-        *reason = name + QCoreApplication::translate("MainWindow", "others may write into the folder");
+        *reason
+            = name + QCoreApplication::translate("MainWindow", "others may write into the folder");
         return false;
     }
 #endif

@@ -75,7 +75,8 @@ QString TestCaptureRecovery::plant(const QString &name, const QByteArray &bytes)
     // Last written a while ago, by a run long gone that left no lock.
     QFile file(path);
     file.open(QIODevice::ReadWrite);
-    file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+    file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                     QFileDevice::FileModificationTime);
     return path;
 }
 

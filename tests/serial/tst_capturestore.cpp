@@ -245,7 +245,8 @@ void TestCaptureStore::syncsWhileDataArrives()
         10000);
     const auto writes = count(CaptureStore::WriterStep::Writing);
     const auto syncs = count(CaptureStore::WriterStep::Synced);
-    QVERIFY2(syncs * 4 <= writes, qPrintable(QStringLiteral("%1 syncs for %2 writes").arg(syncs).arg(writes)));
+    QVERIFY2(syncs * 4 <= writes,
+             qPrintable(QStringLiteral("%1 syncs for %2 writes").arg(syncs).arg(writes)));
     // Idle: room for a sync that must not come.
     QTest::qWait(3 * CaptureStore::SyncIntervalMs);
     QCOMPARE(count(CaptureStore::WriterStep::Synced), syncs);
@@ -284,14 +285,16 @@ void TestCaptureStore::changedFromOutside()
     } else {
         const QString other = dir.filePath("other.txt");
         QVERIFY(writeFile(other, "someone else's"));
-        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData())
+                == 0);
     }
     const QByteArray rest(12184, 'r');
     store.append(rest);
     store.flush();
     QVERIFY(failures.wait(30000));
     const QString reason = failures.first().first().toString();
-    QVERIFY2(reason.startsWith(path + (frontLost ? ": changed from outside" : ": replaced from outside")),
+    QVERIFY2(reason.startsWith(
+                 path + (frontLost ? ": changed from outside" : ": replaced from outside")),
              qPrintable(reason));
     QCOMPARE(reason.contains(QLocale().toString(12641) + " bytes"), frontLost);
     QVERIFY(store.sizeInMemory() > 0);
@@ -359,9 +362,11 @@ void TestCaptureStore::killLeavesPrefix()
         QVERIFY(child.waitForFinished(30000));
         const QStringList files = QDir(folder).entryList({"capture-*.txt"}, QDir::Files);
         QVERIFY2(files.size() <= 1, qPrintable(files.join(' ')));
-        const QByteArray kept = files.isEmpty() ? QByteArray() : fileBytes(folder + '/' + files.first());
+        const QByteArray kept
+            = files.isEmpty() ? QByteArray() : fileBytes(folder + '/' + files.first());
         QVERIFY2(kept == streamBytes(0, kept.size()),
-                 qPrintable(QStringLiteral("kill %1: %2 bytes, not a prefix").arg(kill).arg(kept.size())));
+                 qPrintable(
+                     QStringLiteral("kill %1: %2 bytes, not a prefix").arg(kill).arg(kept.size())));
         const QList<QByteArray> sent = child.readAllStandardOutput().trimmed().split('\n');
         lostMost = qMax(lostMost, sent.last().toLongLong() - kept.size());
     }
@@ -376,11 +381,12 @@ void TestCaptureStore::storageFaults_data()
     // The signal an exceeded limit raises would end the program if it were not held off.
     QTest::newRow("file-size limit") << "--size-limit" << systemText(EFBIG);
     // Root passes any permission, so the child drops to an unprivileged user first.
-    QTest::newRow("parent read-only") << "--parent-read-only" << "/ro/cache: " + systemText(EACCES);
-    QTest::newRow("others may write")
-        << "--others-may-write" << "/open/cache: others may write into the folder";
-    QTest::newRow("another user's folder")
-        << "--another-users" << "/foreign/cache: the folder belongs to another user";
+    QTest::newRow("parent read-only") << "--parent-read-only"
+                                      << "/ro/cache: " + systemText(EACCES);
+    QTest::newRow("others may write") << "--others-may-write"
+                                      << "/open/cache: others may write into the folder";
+    QTest::newRow("another user's folder") << "--another-users"
+                                           << "/foreign/cache: the folder belongs to another user";
 }
 
 void TestCaptureStore::storageFaults()
