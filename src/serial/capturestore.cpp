@@ -207,8 +207,6 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
         use(target);
     if (broken)
         return;
-    if (probe)
-        probe(CaptureStore::WriterStep::Writing, written);
     QString reason;
     bool contentLost = false;
     if (!out.isOpen()) {
@@ -217,6 +215,8 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     } else if (!unchanged(&reason, &contentLost)) {
         return fail(written, reason, contentLost);
     }
+    if (probe)
+        probe(CaptureStore::WriterStep::Writing, written);
     qint64 done = 0;
     while (done < block.size()) {
         const qint64 n = out.write(block.constData() + done, block.size() - done);

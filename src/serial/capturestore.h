@@ -83,7 +83,8 @@ public:
     // How long written bytes may wait before the writer asks the system to put them on the disk.
     static constexpr int SyncIntervalMs = 700;
 
-    // For tests and benchmarks: called on the writer's thread before each block is written, and
+    // For tests and benchmarks: called on the writer's thread as each block is about to be
+    // written (the file made and checked), and
     // before and after each sync, with the bytes the file held then. It may block, to hold the
     // writer.
     enum class WriterStep { Writing, Syncing, Synced };

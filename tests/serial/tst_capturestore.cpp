@@ -257,6 +257,7 @@ void TestCaptureStore::changedFromOutside_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<bool>("frontLost");
     QTest::newRow("cut short") << "truncate" << true;
+    QTest::newRow("cut short while a block is written") << "truncate-during" << true;
     QTest::newRow("written into") << "overwrite" << true;
     QTest::newRow("replaced by another file") << "replace" << false;
 }
@@ -274,7 +275,13 @@ void TestCaptureStore::changedFromOutside()
     store.flush();
     QTRY_COMPARE(store.sizeOnDisk(), qint64(front.size()));
     const QString path = store.filePath();
-    if (change == "truncate") {
+    if (change == "truncate-during") {
+        // Between the writer's look at the file and its write.
+        store.setWriterProbe([path](CaptureStore::WriterStep step, qint64) {
+            if (step == CaptureStore::WriterStep::Writing)
+                QFile::resize(path, 0);
+        });
+    } else if (change == "truncate") {
         QVERIFY(QFile::resize(path, 0));
     } else if (change == "overwrite") {
         QFile file(path);
@@ -316,12 +323,12 @@ void TestCaptureStore::changedFromOutside()
 void TestCaptureStore::privateUnderOpenUmask()
 {
     const mode_t old = ::umask(0);
+    const auto restore = qScopeGuard([old] { ::umask(old); });
     const QString top = dir.filePath("open-umask");
     CaptureStore store(top + "/a/b");
     store.append("private");
     store.flush();
     QTRY_COMPARE(store.sizeOnDisk(), qint64(7));
-    ::umask(old);
     const QStringList made{top, top + "/a", top + "/a/b", store.filePath(),
                            store.filePath() + ".lock"};
     for (const QString &name : made) {
