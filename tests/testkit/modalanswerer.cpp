@@ -60,6 +60,10 @@ void ModalAnswerer::answer()
             statusAtBoxes << (status ? status->text() : QString());
             button = box->button(QMessageBox::Ok);
         }
-        QTimer::singleShot(0, button, &QAbstractButton::click);
+        // A box of its own buttons only, none of them chosen: its Escape answer.
+        if (!button)
+            button = box->escapeButton();
+        if (button)
+            QTimer::singleShot(0, button, &QAbstractButton::click);
     }
 }
