@@ -32,6 +32,8 @@ QList<LeftoverCapture> find(const QString &folder)
         leftover.lock->setStaleLockTime(0);
         if (!leftover.lock->tryLock(0))
             continue;
+        QFile::setPermissions(leftover.path + QStringLiteral(".lock"),
+                              QFile::ReadOwner | QFile::WriteOwner);
         const QFileInfo now(leftover.path);
         leftover.size = now.size();
         leftover.lastWritten = now.lastModified();
