@@ -77,6 +77,10 @@ public:
     // One reader at a time: saves run one after another anyway.
     QMutex readMutex;
     QFile reader;
+    // The modification time the writer's last write left, held across each write: a save
+    // reads the file only if nobody else wrote it since.
+    QMutex writeMutex;
+    QDateTime writtenTime;
 
 private:
     const bool owned;
@@ -217,6 +221,7 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     }
     if (probe)
         probe(CaptureStore::WriterStep::Writing, written);
+    const QMutexLocker writing(&file->writeMutex);
     qint64 done = 0;
     while (done < block.size()) {
         const qint64 n = out.write(block.constData() + done, block.size() - done);
@@ -233,6 +238,7 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     }
     written += done;
     modified = out.fileTime(QFileDevice::FileModificationTime);
+    file->writtenTime = modified;
     report(written);
     if (syncs && !syncTimer->isActive())
         syncTimer->start();
@@ -300,6 +306,16 @@ bool CaptureSnapshot::read(const std::function<bool(const QByteArray &)> &sink,
         if ((!in.isOpen() && !in.open(QIODevice::ReadOnly)) || !in.seek(0)) {
             *reason = QDir::toNativeSeparators(in.fileName()) + ": " + in.errorString();
             return false;
+        }
+        {
+            // Cut short, the read below says so; written into, only the time tells.
+            const QMutexLocker writing(&file->writeMutex);
+            if (in.size() >= fileBytes && file->writtenTime.isValid()
+                && in.fileTime(QFileDevice::FileModificationTime) != file->writtenTime) {
+                *reason = QDir::toNativeSeparators(in.fileName()) + ": "
+                    + QCoreApplication::translate("MainWindow", "changed from outside");
+                return false;
+            }
         }
         // One buffer for all blocks: a fresh one each time would cost a mapping and its page
         // faults per MiB.

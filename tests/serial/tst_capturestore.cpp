@@ -275,6 +275,7 @@ void TestCaptureStore::changedFromOutside()
     store.flush();
     QTRY_COMPARE(store.sizeOnDisk(), qint64(front.size()));
     const QString path = store.filePath();
+    const CaptureSnapshot before = store.snapshot();
     if (change == "truncate-during") {
         // Between the writer's look at the file and its write.
         store.setWriterProbe([path](CaptureStore::WriterStep step, qint64) {
@@ -311,6 +312,16 @@ void TestCaptureStore::changedFromOutside()
     store.append("more");
     QCOMPARE(store.snapshot().readAll(), kept + "more");
     QCOMPARE(failures.size(), 1);
+    // A save that took its snapshot before the change never writes what someone else put there.
+    QByteArray read;
+    QString why;
+    const bool readable = before.read(
+        [&read](const QByteArray &block) {
+            read += block;
+            return true;
+        },
+        &why);
+    QVERIFY2(frontLost ? !readable : read == front, qPrintable(why));
     if (!frontLost) {
         // Someone else's file is not ours to remove.
         store.clear();
