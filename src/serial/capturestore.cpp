@@ -250,9 +250,9 @@ void SpoolWriter::sync()
         return;
     if (probe)
         probe(CaptureStore::WriterStep::Syncing, written);
-    if (!PrivateFile::sync(&out))
-        return fail(written,
-                    QDir::toNativeSeparators(outPath) + QStringLiteral(": ") + out.errorString());
+    QString reason;
+    if (!PrivateFile::sync(&out, &reason))
+        return fail(written, QDir::toNativeSeparators(outPath) + QStringLiteral(": ") + reason);
     if (probe)
         probe(CaptureStore::WriterStep::Synced, written);
 }

@@ -111,19 +111,28 @@ bool create(QFile *file, const QString &path, bool *exists, QString *reason)
 #endif
 }
 
-bool sync(QFile *file)
+bool sync(QFile *file, QString *reason)
 {
-    if (!file->flush())
+    if (!file->flush()) {
+        *reason = file->errorString();
         return false;
+    }
 #if defined(Q_OS_WIN)
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file->handle()))) != 0;
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file->handle()))) != 0)
+        return true;
+    *reason = qt_error_string(int(GetLastError()));
+    return false;
 #elif defined(Q_OS_UNIX)
     int result;
     do {
         result = ::fdatasync(file->handle());
     } while (result != 0 && errno == EINTR);
-    return result == 0;
+    if (result == 0)
+        return true;
+    *reason = qt_error_string(errno);
+    return false;
 #else
+    Q_UNUSED(reason)
     return true;
 #endif
 }

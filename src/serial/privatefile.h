@@ -25,8 +25,9 @@ bool isUsers(const QFileInfo &info);
 // Never opens a file that exists: then *exists is set. False with the system's reason.
 bool create(QFile *file, const QString &path, bool *exists, QString *reason);
 
-// Asks the system to put the file's written data on the disk; blocks until it is there.
-bool sync(QFile *file);
+// Asks the system to put the file's written data on the disk; blocks until it is there. False
+// with the system's reason.
+bool sync(QFile *file, QString *reason);
 
 } // namespace PrivateFile
 
