@@ -4,7 +4,9 @@
 #include "bench.h"
 
 #include "serial/capturestore.h"
+#include "serial/leftovers.h"
 
+#include <QDir>
 #include <QMutex>
 #include <QSerialPort>
 
@@ -113,6 +115,29 @@ void durability()
     report("sync_unsynced_longest", longestExposure, "ms");
     report("sync_rate", median(rate), "syncs/s");
 }
+
+// What the look for leftovers adds to a start that finds none: the folder missing, or there
+// with nothing left in it (the usual case after a normal exit).
+void leftoverCheck()
+{
+    const QString missing = folder() + QStringLiteral("/no-such-cache");
+    const QString empty = folder() + QStringLiteral("/empty-cache");
+    QDir().mkpath(empty);
+    QFile::setPermissions(empty, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const auto &[name, path] : {std::pair<const char *, QString>{"missing", missing},
+                                     std::pair<const char *, QString>{"empty", empty}}) {
+        std::vector<double> us;
+        for (int i = 0; i < 1000; ++i) {
+            const Clock::time_point t0 = Clock::now();
+            if (!Leftovers::find(path).isEmpty())
+                fail("a leftover where none can be");
+            us.push_back(secondsSince(t0) * 1e6);
+        }
+        report(std::string("leftover_check_") + name, median(us), "us");
+    }
+}
+
+const Registered registeredCheck({"leftover-check", "startup", {}, leftoverCheck});
 
 const Registered registered({"durability",
                              "durability",
