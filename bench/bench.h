@@ -14,12 +14,8 @@
 #include <string>
 #include <vector>
 
-class CaptureSaver;
 class CaptureStore;
-class Console;
 class MainWindow;
-class QAction;
-class QSerialPort;
 
 // What the figures of tarvex-bench share: their registry and settings, the window they drive
 // and the ways they measure it.
