@@ -225,8 +225,13 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     qint64 done = 0;
     while (done < block.size()) {
         const qint64 n = out.write(block.constData() + done, block.size() - done);
-        if (n <= 0)
-            return fail(written + done, out.errorString());
+        if (n <= 0) {
+            // The front of the block is in the file, and ours: a save reads it.
+            const QString reason = out.errorString();
+            out.size();
+            file->writtenTime = out.fileTime(QFileDevice::FileModificationTime);
+            return fail(written + done, reason);
+        }
         done += n;
     }
     // Appending: a file cut short meanwhile got the block at its new end, not after a hole.
