@@ -210,9 +210,10 @@ void TestCaptureStore::nextStartTriesDiskAgain()
 // often than it is written; once data stops, one last sync, then none.
 void TestCaptureStore::syncsWhileDataArrives()
 {
-    CaptureStore store(dir.filePath("cache"));
+    // Before the store, so that they outlive its writer.
     QMutex mutex;
     QList<QPair<CaptureStore::WriterStep, qint64>> steps;
+    CaptureStore store(dir.filePath("cache"));
     store.setWriterProbe([&](CaptureStore::WriterStep step, qint64 bytes) {
         const QMutexLocker lock(&mutex);
         steps.append({step, bytes});
