@@ -490,8 +490,14 @@ QString CaptureStore::filePath() const
 
 bool CaptureStore::isOwnFile(const QString &path) const
 {
+    const QFileInfo target(path);
     const QString own = QFileInfo(filePath()).canonicalFilePath();
-    return !own.isEmpty() && QFileInfo(path).canonicalFilePath() == own;
+    if (!own.isEmpty() && target.canonicalFilePath() == own)
+        return true;
+    const QString folder = QFileInfo(folderPath).canonicalFilePath();
+    return !folder.isEmpty() && QFileInfo(target.absolutePath()).canonicalFilePath() == folder
+        && target.fileName().startsWith(QLatin1String("capture-"))
+        && target.fileName().endsWith(QLatin1String(".txt"));
 }
 
 void CaptureStore::setSyncInterval(int ms)

@@ -81,7 +81,8 @@ public:
     CaptureSnapshot snapshot() const;
     // The file the capture is being written to; empty before it is made.
     QString filePath() const;
-    // Whether path names the file the capture is being written to.
+    // Whether path names the file the capture is being written to, or another capture file in
+    // its folder: one that a run left behind is offered at the next start, and may be removed.
     bool isOwnFile(const QString &path) const;
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
@@ -92,9 +93,8 @@ public:
     static constexpr int SyncIntervalMs = 700;
 
     // For tests and benchmarks: called on the writer's thread as each block is about to be
-    // written (the file made and checked), and
-    // before and after each sync, with the bytes the file held then. It may block, to hold the
-    // writer.
+    // written (the file made and checked), and before and after each sync, with the bytes the
+    // file held then. It may block, to hold the writer.
     enum class WriterStep { Writing, Syncing, Synced };
     using WriterProbe = std::function<void(WriterStep, qint64)>;
     void setWriterProbe(const WriterProbe &probe);

@@ -21,10 +21,10 @@ void MainWindow::on_actionSave_triggered()
     if (fileName.isEmpty())
         return;
     if (receivedChunks->isOwnFile(fileName)) {
-        // Quit removes that file, and the saved capture with it.
+        // The program removes such files, and the saved capture with them.
         showFileError(tr("Could not save file"),
-                      tr("%1 is where the capture is kept while the program runs; choose another "
-                         "name.")
+                      tr("%1 is one of the program's own capture files, which it removes; "
+                         "choose another name.")
                           .arg(QDir::toNativeSeparators(fileName)));
         return;
     }

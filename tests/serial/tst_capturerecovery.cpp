@@ -206,7 +206,8 @@ void TestCaptureRecovery::unreadableLeftoverSaysWhy()
     QVERIFY(QFile::exists(leftover));
 }
 
-// Saving onto the file the capture is being written to would lose it at Quit: refused.
+// Saving onto the file the capture is being written to, or onto another capture file in its
+// folder, would lose it when the program removes that file: refused.
 void TestCaptureRecovery::liveCaptureFileRefusedAsTarget()
 {
     startWindow();
@@ -214,15 +215,19 @@ void TestCaptureRecovery::liveCaptureFileRefusedAsTarget()
     probe.store()->flush();
     QTRY_COMPARE(probe.store()->sizeOnDisk(), qint64(4));
     const QString own = probe.store()->filePath();
-    answerer->fileName = own;
-    probe.action("actionSave")->trigger();
-    QTRY_COMPARE(answerer->boxes.size(), 1);
-    QVERIFY2(answerer->boxes.first().startsWith("Error: Could not save file\n"
-                                                + QDir::toNativeSeparators(own)
-                                                + " is where the capture is kept"),
-             qPrintable(answerer->boxes.first()));
+    for (const QString &target : {own, cache + "/capture-4000000-9.txt"}) {
+        answerer->boxes.clear();
+        answerer->fileName = target;
+        probe.action("actionSave")->trigger();
+        QTRY_COMPARE(answerer->boxes.size(), 1);
+        QVERIFY2(answerer->boxes.first().startsWith("Error: Could not save file\n"
+                                                    + QDir::toNativeSeparators(target)
+                                                    + " is one of the program's own capture files"),
+                 qPrintable(answerer->boxes.first()));
+        QVERIFY(!probe.saver()->isBusy());
+    }
     QCOMPARE(fileBytes(own), QByteArray("live"));
-    QVERIFY(!probe.saver()->isBusy());
+    QVERIFY(!QFile::exists(cache + "/capture-4000000-9.txt"));
 }
 
 namespace {
