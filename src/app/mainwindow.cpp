@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -51,6 +52,8 @@ MainWindow::MainWindow(QWidget *parent)
             && silentMs >= StreamWatch::silenceNoteMs(serialPort->baudRate(QSerialPort::Input));
         return note ? silentMs : -1;
     });
+    // Once the window is up, what earlier runs left behind is offered back.
+    QTimer::singleShot(0, this, &MainWindow::offerLeftovers);
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
     connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
 
