@@ -11,6 +11,7 @@ class CaptureSaver;
 class CaptureStore;
 class Console;
 class MainWindowForm;
+class PlotDock;
 class QLabel;
 class QProgressBar;
 class QTimer;
@@ -78,6 +79,8 @@ private:
     // Whether the device streams though we believe it idle, and the port a capture runs on.
     StreamWatch streamWatch;
     QString capturePort;
+    // Below the console, hidden at start; reads the same bytes as the capture.
+    PlotDock *plotDock = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "console/console.h"
+#include "plot/plotdock.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
@@ -99,6 +100,7 @@ void MainWindow::readData()
     console->displayData(data);
     receivedChunks->append(data);
     followStream(data);
+    plotDock->append(data);
     if (!indicatorTimer->isActive())
         indicatorTimer->start();
 }
