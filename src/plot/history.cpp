@@ -110,7 +110,9 @@ void History::columns(int channel, double first, double span, int columnCount, f
             const Level &level = levels[l];
             const std::int64_t size = std::int64_t(1) << level.shift;
             // A block belongs to the column that holds its first sample.
-            const std::int64_t firstBlock = (a + size - 1) >> level.shift;
+            // The left edge's column also takes the block that reaches into it from outside.
+            const std::int64_t firstBlock
+                = column == 0 ? a >> level.shift : (a + size - 1) >> level.shift;
             const std::int64_t endBlock = (b + size - 1) >> level.shift;
             if (firstBlock >= endBlock)
                 break;

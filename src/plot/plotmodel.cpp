@@ -82,6 +82,7 @@ void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
         tooMany = true;
     float values[History::maxChannels];
     std::fill(std::begin(values), std::end(values), std::numeric_limits<float>::quiet_NaN());
+    bool any = false;
     for (int i = 0; i < count; ++i) {
         const LineParser::Field &f = fields[i];
         const char position[2] = {kPositionMark, char('1' + i)};
@@ -91,6 +92,8 @@ void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
             continue;
         values[channel] = static_cast<float>(f.value);
         latestValues[channel] = f.value;
+        any = true;
     }
-    samples.append(values);
+    if (any)
+        samples.append(values);
 }
