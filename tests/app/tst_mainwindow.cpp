@@ -6,6 +6,7 @@
 #include "windowdriver.h"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -51,6 +52,10 @@ void TestMainWindow::initialState()
     QVERIFY(action(w, "actionSave")->isEnabled());
     QVERIFY(w.findChild<CaptureStore *>()->isEmpty());
     QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
+    // The plot is there, below the console, and hidden.
+    QVERIFY(action(w, "actionPlot")->isCheckable() && !action(w, "actionPlot")->isChecked());
+    QVERIFY(w.findChild<QDockWidget *>("plotDock")->isHidden());
+    QCOMPARE(w.dockWidgetArea(w.findChild<QDockWidget *>("plotDock")), Qt::BottomDockWidgetArea);
 }
 
 void TestMainWindow::buildsWithoutWarnings()
@@ -87,6 +92,7 @@ void TestMainWindow::shortcuts_data()
     QTest::newRow("start/stop") << "Ctrl+S" << "actionStart_Stop_2";
     QTest::newRow("configure") << "Alt+C" << "actionConfigure";
     QTest::newRow("clear") << "Alt+L" << "actionClear";
+    QTest::newRow("plot") << "Alt+P" << "actionPlot";
     QTest::newRow("about") << "Alt+A" << "actionAbout";
     QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
     // clang-format on
@@ -131,7 +137,7 @@ void TestMainWindow::menusAndToolbar()
         QVERIFY2(!a->icon().pixmap(24).isNull(), qPrintable(a->objectName()));
     QCOMPARE(seen,
              (QStringList{"file: Save", "Calls: C&onnect, &Disconnect, -, &Start/Stop, -, &Quit",
-                          "Tools: &Configure, C&lear", "Help: &About, About Qt",
+                          "Tools: &Configure, C&lear, Plot", "Help: &About, About Qt",
                           "toolbar: C&onnect, &Disconnect, &Configure, C&lear, &Start/Stop"}));
 }
 
