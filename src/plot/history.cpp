@@ -91,9 +91,8 @@ void History::columns(int channel, double first, double span, int columnCount, f
     if (channel < 0 || channel >= channels || columnCount <= 0 || span <= 0)
         return;
     const double step = span / columnCount;
-    auto start = [&](int column) {
-        return static_cast<std::int64_t>(std::floor(first + column * step));
-    };
+    auto start
+        = [&](int column) { return static_cast<std::int64_t>(std::floor(first + column * step)); };
     // The coarsest level whose blocks are no longer than a column, so that every column has one.
     std::size_t finest = 0;
     while (finest + 1 < levels.size()

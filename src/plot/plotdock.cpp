@@ -91,7 +91,8 @@ PlotDock::PlotDock(QWidget *parent)
         applyRange();
     });
     for (QDoubleSpinBox *box : {lowBox, highBox})
-        connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this, &PlotDock::applyRange);
+        connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+                &PlotDock::applyRange);
     connect(this, &QDockWidget::visibilityChanged, this, &PlotDock::makeRoom);
 }
 

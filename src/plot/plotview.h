@@ -1,6 +1,7 @@
 #ifndef PLOTVIEW_H
 #define PLOTVIEW_H
 
+#include <QImage>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
@@ -76,6 +77,7 @@ private:
     // Reused from frame to frame: columns times channels.
     QVector<float> lo;
     QVector<float> hi;
+    QImage canvas;
 };
 
 #endif // PLOTVIEW_H

@@ -62,16 +62,23 @@ void TestHistory::columns()
         const qint64 b = qint64(std::floor(first + (c + 1) * perColumn));
         // Inside: every sample of the whole blocks in the column; outside: at most a block more.
         float inLo = HUGE_VALF, inHi = -HUGE_VALF, outLo = HUGE_VALF, outHi = -HUGE_VALF;
-        for (qint64 i = std::max<qint64>(0, a - qint64(block)); i < std::min(total, b + qint64(block)); ++i) {
+        for (qint64 i = std::max<qint64>(0, a - qint64(block));
+             i < std::min(total, b + qint64(block)); ++i) {
             outLo = std::min(outLo, raw[size_t(i)]);
             outHi = std::max(outHi, raw[size_t(i)]);
-            if (i >= qint64(std::ceil(a / block) * block) && i < qint64(std::floor(b / block) * block)) {
+            if (i >= qint64(std::ceil(a / block) * block)
+                && i < qint64(std::floor(b / block) * block)) {
                 inLo = std::min(inLo, raw[size_t(i)]);
                 inHi = std::max(inHi, raw[size_t(i)]);
             }
         }
         QVERIFY2(lo[c] <= inLo && hi[c] >= inHi && lo[c] >= outLo && hi[c] <= outHi,
-                 qPrintable(QStringLiteral("column %1: %2..%3, true %4..%5").arg(c).arg(lo[c]).arg(hi[c]).arg(inLo).arg(inHi)));
+                 qPrintable(QStringLiteral("column %1: %2..%3, true %4..%5")
+                                .arg(c)
+                                .arg(lo[c])
+                                .arg(hi[c])
+                                .arg(inLo)
+                                .arg(inHi)));
         if (block == 1)
             QVERIFY(lo[c] == inLo && hi[c] == inHi);
     }

@@ -14,10 +14,9 @@ public:
             QStringList line;
             for (int i = 0; i < count; ++i) {
                 const QString value = QString::number(fields[i].value, 'g', 10);
-                line << (fields[i].label.empty()
-                             ? value
-                             : QString::fromLatin1(fields[i].label.data(),
-                                                   int(fields[i].label.size()))
+                line << (fields[i].label.empty() ? value
+                                                 : QString::fromLatin1(fields[i].label.data(),
+                                                                       int(fields[i].label.size()))
                                  + '=' + value);
             }
             if (total > count)
@@ -61,16 +60,15 @@ void TestLineParser::lines_data()
     QTest::newRow("label, then its value") << QByteArray("a: 1; b= 2\n") << "a=1,b=2";
     QTest::newRow("exponents and signs")
         << QByteArray("-1.5e3 +2E-2 .5 7. 1e+2 -0.25\n") << "-1500,0.02,0.5,7,100,-0.25";
-    QTest::newRow("not numbers")
-        << QByteArray("1.2.3 e5 1e 0x10 nan inf 12abc - . +- 1,5e\n") << "1";
+    QTest::newRow("not numbers") << QByteArray("1.2.3 e5 1e 0x10 nan inf 12abc - . +- 1,5e\n")
+                                 << "1";
     QTest::newRow("too large to hold") << QByteArray("1e999 3\n") << "3";
     QTest::newRow("words around numbers") << QByteArray("x 1 y 2\nhello\n3\n") << "1,2;3";
     QTest::newRow("zero bytes") << QByteArray("1\0002\n\0\n3\0\n4\n", 13) << "4";
     QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe 5 \xc3\n6\xc3\n") << "5";
     QTest::newRow("non-ASCII label") << QByteArray("\xc3\xa9:4\n:5\n6\n") << "6";
     QTest::newRow("nine values") << QByteArray("1 2 3 4 5 6 7 8 9\n") << "1,2,3,4,5,6,7,8(+1)";
-    QTest::newRow("4,096 bytes kept")
-        << QByteArray("1" + QByteArray(4094, ' ') + "2\n") << "1,2";
+    QTest::newRow("4,096 bytes kept") << QByteArray("1" + QByteArray(4094, ' ') + "2\n") << "1,2";
     QTest::newRow("4,097 bytes dropped")
         << QByteArray("1" + QByteArray(4095, ' ') + "2\n7\n") << "7";
     QTest::newRow("long line without end dropped")
@@ -86,7 +84,8 @@ void TestLineParser::lines()
         Reader reader;
         reader.feed(bytes.left(cut));
         reader.feed(bytes.mid(cut));
-        QVERIFY2(reader.text() == read, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(reader.text())));
+        QVERIFY2(reader.text() == read,
+                 qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(reader.text())));
     }
     if (bytes.size() < 5000) {
         Reader reader;
@@ -109,12 +108,12 @@ void TestLineParser::channels_data()
                                        << "123 4--" << false;
     QTest::newRow("by label") << QByteArray("a:1,b:2\nb:3\nc=4 a=5\n") << "a b c"
                               << "12- -3- 5-4" << false;
-    QTest::newRow("nine values") << QByteArray("1 2 3 4 5 6 7 8 9\n") << "ch1 ch2 ch3 ch4 ch5 ch6 ch7 ch8"
+    QTest::newRow("nine values") << QByteArray("1 2 3 4 5 6 7 8 9\n")
+                                 << "ch1 ch2 ch3 ch4 ch5 ch6 ch7 ch8"
                                  << "12345678" << true;
     QTest::newRow("nine labels")
         << QByteArray("a:1\nb:1\nc:1\nd:1\ne:1\nf:1\ng:1\nh:1\ni:1\n") << "a b c d e f g h"
-        << "1------- -1------ --1----- ---1---- ----1--- -----1-- ------1- -------1"
-        << true;
+        << "1------- -1------ --1----- ---1---- ----1--- -----1-- ------1- -------1" << true;
 }
 
 void TestLineParser::channels()
@@ -134,7 +133,8 @@ void TestLineParser::channels()
         QString sample;
         for (int c = 0; c < model.channelCount(); ++c) {
             float v = 0;
-            sample += model.history().value(c, i, &v) ? QString::number(double(v)) : QStringLiteral("-");
+            sample += model.history().value(c, i, &v) ? QString::number(double(v))
+                                                      : QStringLiteral("-");
         }
         held << sample;
     }

@@ -47,7 +47,8 @@ private:
         QVERIFY(dock()->isHidden());
         action("actionPlot")->trigger();
         QVERIFY(dock()->isVisible());
-        testkit::applySettings(testkit::LineChoice{QString::fromStdString(device->path()), "115200"});
+        testkit::applySettings(
+            testkit::LineChoice{QString::fromStdString(device->path()), "115200"});
         action("actionConnect")->trigger();
         action("actionStart_Stop_2")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > 500, 10000);
@@ -97,7 +98,8 @@ void TestPlot::valuesSentAreHeld()
             QCOMPARE(held, values[c].toFloat());
         }
     }
-    QCOMPARE(dock()->model().latest(channels - 1), lines[lines.size() - 2].trimmed().split(',').last().toDouble());
+    QCOMPARE(dock()->model().latest(channels - 1),
+             lines[lines.size() - 2].trimmed().split(',').last().toDouble());
 }
 
 void TestPlot::pauseKeepsTheView()
