@@ -2,6 +2,7 @@
 #define BENCH_H
 
 #include "ptyfeeder.h"
+#include "windowprobe.h"
 
 #include <QString>
 #include <QTimer>
@@ -13,12 +14,8 @@
 #include <string>
 #include <vector>
 
-class CaptureSaver;
 class CaptureStore;
-class Console;
 class MainWindow;
-class QAction;
-class QSerialPort;
 
 // What the figures of tarvex-bench share: their registry and settings, the window they drive
 // and the ways they measure it.
@@ -80,25 +77,15 @@ void settle(int ms);
 std::unique_ptr<PtyFeeder> openFeeder(const PtyFeeder::Options &options);
 
 // The main window shown offscreen, and the clicks a user would make on it.
-class Harness
+class Harness : public testkit::WindowProbe
 {
 public:
     Harness();
     ~Harness();
-    Harness(const Harness &) = delete;
-    Harness &operator=(const Harness &) = delete;
 
+    // Fails the figure if the port does not open at that rate.
     void connectTo(const std::string &path, const QString &baud);
-    void startStop();
-    QAction *action(const char *name) const;
     MainWindow *mainWindow() const { return window.get(); }
-    QSerialPort *port() const;
-    Console *console() const;
-    CaptureStore *store() const;
-    CaptureSaver *saver() const;
-
-private:
-    std::unique_ptr<MainWindow> window;
 };
 
 // Bytes in the store of the window that the bench drives.

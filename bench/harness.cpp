@@ -1,12 +1,8 @@
 #include "bench.h"
 
 #include "app/mainwindow.h"
-#include "console/console.h"
-#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
-#include "windowdriver.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -131,10 +127,8 @@ std::unique_ptr<PtyFeeder> openFeeder(const PtyFeeder::Options &options)
 }
 
 Harness::Harness()
-    : window(std::make_unique<MainWindow>())
 {
-    captureState = 0;
-    portOpened = 0;
+    openWindow();
     currentStore = store();
     window->resize(1024, 700);
     window->show();
@@ -151,42 +145,10 @@ void Harness::connectTo(const std::string &path, const QString &baud)
     if (!testkit::settingsDialog())
         fail("no settings dialog");
     testkit::LineChoice line;
-    line.port = QString::fromStdString(path);
     line.baud = baud;
-    testkit::applySettings(line);
-    action("actionConnect")->trigger();
-    if (!port()->isOpen() || port()->baudRate() != baud.toInt())
+    if (!WindowProbe::connectTo(QString::fromStdString(path), line)
+        || port()->baudRate() != baud.toInt())
         fail("could not open " + path + " at " + baud.toStdString() + " baud");
-}
-
-void Harness::startStop()
-{
-    action("actionStart_Stop_2")->trigger();
-}
-
-QAction *Harness::action(const char *name) const
-{
-    return testkit::action(window.get(), name);
-}
-
-QSerialPort *Harness::port() const
-{
-    return window->findChild<QSerialPort *>();
-}
-
-Console *Harness::console() const
-{
-    return qobject_cast<Console *>(window->centralWidget());
-}
-
-CaptureStore *Harness::store() const
-{
-    return window->findChild<CaptureStore *>();
-}
-
-CaptureSaver *Harness::saver() const
-{
-    return window->findChild<CaptureSaver *>();
 }
 
 std::uint64_t storedBytes()

@@ -12,7 +12,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Tarvex Terminal connects to a Tarvex muscle-activity measuring device on a\n"
     "serial port, starts and stops its data stream, shows the incoming data live\n"
-    "in a console and saves the capture as a UTF-8 text file.")
+    "in a console and saves the capture exactly as the device sent it.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 

@@ -62,8 +62,11 @@ configure() {
     fi
 }
 
-# Configures, then rebuilds only what changed.
+# Configures, then rebuilds only what changed: everything, or the targets named.
 build() {
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
     configure
-    (cd "$ROOT" && cmake --build --preset "$PRESET" --parallel "$(nproc 2>/dev/null || echo 2)")
+    (cd "$ROOT" && cmake --build --preset "$PRESET" --parallel "$(nproc 2>/dev/null || echo 2)" \
+        "${targets[@]}")
 }

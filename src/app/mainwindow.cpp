@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/capturestatus.h"
 #include "app/mainwindowform.h"
 #include "app/unixsignals.h"
 #include "console/console.h"
@@ -14,10 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QStatusBar>
-#include <QTimer>
-#include <QToolButton>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -26,13 +24,9 @@ MainWindow::MainWindow(QWidget *parent)
     , console(new Console)
     , settingsDialog(new SettingsDialog)
     , serialPort(new QSerialPort(this))
-    , captureLabel(new QLabel)
-    , indicatorTimer(new QTimer(this))
     , receivedChunks(new CaptureStore(CaptureStore::defaultFolder(), this))
     , saver(new CaptureSaver(this))
-    , saveProgress(new QProgressBar)
-    , cancelSaveButton(new QToolButton)
-    , saveProgressTimer(new QTimer(this))
+    , captureStatus(new CaptureStatus(receivedChunks, saver))
     , plotDock(new PlotDock(this))
 {
     // Before the window is shown: desktops match its id to the desktop entry and its icon.
@@ -54,30 +48,9 @@ MainWindow::MainWindow(QWidget *parent)
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setTextFormat(Qt::PlainText);
     form->statusBar->addWidget(statusLabel);
-    captureLabel->setObjectName(QStringLiteral("captureLabel"));
-    captureLabel->setTextFormat(Qt::PlainText);
-    form->statusBar->addPermanentWidget(captureLabel);
-    // Counting what arrived a few times a second is plenty for a person to follow.
-    indicatorTimer->setSingleShot(true);
-    indicatorTimer->setInterval(250);
-    connect(indicatorTimer, &QTimer::timeout, this, &MainWindow::updateCaptureIndicator);
-
-    // Shown only while a save takes long enough for a person to wonder.
-    saveProgress->setObjectName(QStringLiteral("saveProgress"));
-    saveProgress->setRange(0, 1000);
-    saveProgress->setMaximumWidth(200);
-    saveProgress->hide();
-    form->statusBar->addPermanentWidget(saveProgress);
-    cancelSaveButton->setObjectName(QStringLiteral("cancelSaveButton"));
-    cancelSaveButton->setText(tr("Cancel"));
-    cancelSaveButton->setToolTip(tr("Stop saving; a file that existed keeps its old content"));
-    cancelSaveButton->hide();
-    form->statusBar->addPermanentWidget(cancelSaveButton);
-    saveProgressTimer->setInterval(100);
-    connect(saveProgressTimer, &QTimer::timeout, this, &MainWindow::updateSaveProgress);
-    connect(cancelSaveButton, &QToolButton::clicked, saver, &CaptureSaver::cancel);
+    form->statusBar->addPermanentWidget(captureStatus);
+    connect(captureStatus, &CaptureStatus::readyToClose, this, &MainWindow::close);
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
-    connect(saver, &CaptureSaver::allDone, this, &MainWindow::savesDone);
     connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
 
     // The dialog has no parent; it must not keep the program running once the
@@ -85,7 +58,6 @@ MainWindow::MainWindow(QWidget *parent)
     settingsDialog->setAttribute(Qt::WA_QuitOnClose, false);
 
     connectActions();
-    updateCaptureIndicator();
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
@@ -104,14 +76,12 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!saver->isBusy()) {
-        QMainWindow::closeEvent(event);
+    // A half-written file is worse than a late exit; the cancel stays at hand.
+    if (captureStatus->holdClose()) {
+        event->ignore();
         return;
     }
-    // A half-written file is worse than a late exit; the cancel stays at hand.
-    event->ignore();
-    closeWhenSaved = true;
-    updateSaveProgress();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::about()

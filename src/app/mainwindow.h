@@ -8,14 +8,12 @@
 #include <QSerialPort>
 
 class CaptureSaver;
+class CaptureStatus;
 class CaptureStore;
 class Console;
 class MainWindowForm;
 class PlotDock;
 class QLabel;
-class QProgressBar;
-class QTimer;
-class QToolButton;
 class SettingsDialog;
 
 // The one main window: owns the console, the settings dialog and the serial port, and wires them.
@@ -27,16 +25,13 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // A capture's size as the indicator shows it, e.g. "1.2 MB".
-    static QString sizeText(qint64 bytes);
-
 protected:
     // Waits for a running save before the window goes.
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
     // The serial, capture and file slots are written in src/serial: serialconnection.cpp,
-    // capturecontrol.cpp and capturefile.cpp.
+    // capturecontrol.cpp and filecommands.cpp.
     void openSerialPort();
     void closeSerialPort();
     void about();
@@ -55,27 +50,19 @@ private:
     void followStream(const QByteArray &delivered);
     void followConnection();
     void showFileError(const QString &text, const QString &reason);
-    void updateCaptureIndicator();
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
-    void savesDone();
-    void updateSaveProgress();
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;
     Console *console = nullptr;
     SettingsDialog *settingsDialog = nullptr;
     QSerialPort *serialPort = nullptr;
-    // Beside the status text: whether a capture runs, and how much is kept.
-    QLabel *captureLabel = nullptr;
-    QTimer *indicatorTimer = nullptr;
     // What was received since the capture was last started.
     CaptureStore *receivedChunks = nullptr;
     CaptureSaver *saver = nullptr;
-    QProgressBar *saveProgress = nullptr;
-    QToolButton *cancelSaveButton = nullptr;
-    QTimer *saveProgressTimer = nullptr;
-    bool closeWhenSaved = false;
+    // Beside the status text: the capture's size and state, and a running save's progress.
+    CaptureStatus *captureStatus = nullptr;
     // Whether the device streams though we believe it idle, and the port a capture runs on.
     StreamWatch streamWatch;
     QString capturePort;

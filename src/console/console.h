@@ -1,7 +1,7 @@
 #ifndef CONSOLE_H
 #define CONSOLE_H
 
-#include "serial/receivedtext.h"
+#include "console/receivedtext.h"
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>

@@ -1,39 +1,18 @@
-// Starting and stopping the device's data stream, and showing what the capture holds.
+// Starting and stopping the device's data stream, and following what the device does.
 
+#include "app/capturestatus.h"
 #include "app/mainwindow.h"
+#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 
-#include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QSerialPort>
-#include <QTimer>
 
 namespace {
 
 const char StartStopCommand = 's';
 
 } // namespace
-
-QString MainWindow::sizeText(qint64 bytes)
-{
-    if (bytes < 1000)
-        return tr("%1 B").arg(bytes);
-    const QLocale locale;
-    const char *const units[]
-        = {QT_TRANSLATE_NOOP("MainWindow", "%1 kB"), QT_TRANSLATE_NOOP("MainWindow", "%1 MB"),
-           QT_TRANSLATE_NOOP("MainWindow", "%1 GB")};
-    // Counted in tenths of the unit, rounded as shown, and the unit picked for the rounded value:
-    // 999,950 bytes read "1.0 MB", not "1,000.0 kB".
-    qint64 perUnit = 1000;
-    int unit = 0;
-    const auto tenths = [&] { return (bytes * 10 + perUnit / 2) / perUnit; };
-    while (tenths() >= 10000 && unit < 2) {
-        perUnit *= 1000;
-        ++unit;
-    }
-    return tr(units[unit]).arg(locale.toString(double(tenths()) / 10, 'f', 1));
-}
 
 void MainWindow::dataReceiveStart()
 {
@@ -52,7 +31,7 @@ void MainWindow::dataReceiveStart()
         captureState = 0;
     }
     streamWatch.restart();
-    updateCaptureIndicator();
+    captureStatus->refresh();
 }
 
 // The device takes a typed "s" as its command like any other, so our belief follows it; a
@@ -66,7 +45,7 @@ void MainWindow::followTypedCommands(const QByteArray &typed)
     captureState = captureState == 0 ? 1 : 0;
     if (captureState != 0)
         capturePort = serialPort->portName();
-    updateCaptureIndicator();
+    captureStatus->refresh();
 }
 
 // A device believed idle that streams all the same was started without us: by an earlier run of
@@ -79,7 +58,7 @@ void MainWindow::followStream(const QByteArray &delivered)
         return;
     captureState = 1;
     capturePort = serialPort->portName();
-    updateCaptureIndicator();
+    captureStatus->refresh();
 }
 
 // A capture runs on the line it was started on: a device on another port is not known to stream,
@@ -89,27 +68,12 @@ void MainWindow::followConnection()
     if (captureState != 0 && serialPort->portName() != capturePort)
         captureState = 0;
     streamWatch.restart();
-    updateCaptureIndicator();
-}
-
-void MainWindow::updateCaptureIndicator()
-{
-    indicatorTimer->stop();
-    const qint64 bytes = receivedChunks->size();
-    QString text;
-    if (captureState != 0)
-        text = tr("Capturing: %1").arg(sizeText(bytes));
-    else if (bytes > 0)
-        text = tr("Kept: %1").arg(sizeText(bytes));
-    const qint64 inMemory = receivedChunks->sizeInMemory();
-    if (inMemory > 0)
-        text += tr(" (%1 in memory only)").arg(sizeText(inMemory));
-    captureLabel->setText(text);
+    captureStatus->refresh();
 }
 
 void MainWindow::storageFailed(const QString &reason)
 {
-    updateCaptureIndicator();
+    captureStatus->refresh();
     QMessageBox::critical(this, tr("Error"),
                           tr("Could not keep the capture on disk") + '\n' + reason + '\n'
                               + tr("What arrives from now on is kept in memory. Save it soon."));

@@ -2,19 +2,11 @@
 
 #include "serial/capturefile.h"
 
-#include "app/mainwindow.h"
-#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QProgressBar>
 #include <QSaveFile>
-#include <QTimer>
-#include <QToolButton>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -186,78 +178,3 @@ QList<QByteArray> readLines(QIODevice *device)
 }
 
 } // namespace CaptureFile
-
-namespace {
-const char *const FileFilter = QT_TRANSLATE_NOOP("MainWindow", "text file (*.txt);;all (*.*)");
-}
-
-void MainWindow::on_actionSave_triggered()
-{
-    const QString fileName
-        = QFileDialog::getSaveFileName(this, tr("save file"), QStringLiteral("."), tr(FileFilter));
-    if (fileName.isEmpty())
-        return;
-
-    // What has arrived by now, however long the writing takes and whatever happens meanwhile.
-    saver->save(fileName, receivedChunks->snapshot());
-    saveProgressTimer->start();
-}
-
-void MainWindow::updateSaveProgress()
-{
-    // A quick save shows nothing; one that takes longer shows how far it got.
-    if (!saver->isBusy() || (saver->elapsedMs() < 500 && !closeWhenSaved))
-        return;
-    const qint64 total = saver->toWrite();
-    saveProgress->setValue(total > 0 ? int(saver->written() * 1000 / total) : 0);
-    saveProgress->setFormat(closeWhenSaved ? tr("Saving, then quitting: %p%") : tr("Saving: %p%"));
-    saveProgress->setToolTip(QDir::toNativeSeparators(saver->fileName()));
-    saveProgress->show();
-    cancelSaveButton->show();
-}
-
-void MainWindow::saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome)
-{
-    Q_UNUSED(fileName)
-    switch (outcome.result) {
-    case CaptureFile::SaveResult::Saved:
-    case CaptureFile::SaveResult::Cancelled:
-        break;
-    case CaptureFile::SaveResult::OpenFailed:
-        showFileError(tr("Could not open file"), outcome.reason);
-        break;
-    case CaptureFile::SaveResult::WriteFailed:
-        showFileError(tr("Could not save file"), outcome.reason);
-        break;
-    }
-}
-
-void MainWindow::savesDone()
-{
-    saveProgressTimer->stop();
-    saveProgress->hide();
-    cancelSaveButton->hide();
-    if (closeWhenSaved)
-        close();
-}
-
-void MainWindow::on_actionOpen_triggered()
-{
-    const QString fileName
-        = QFileDialog::getOpenFileName(this, tr("open file"), QStringLiteral("."), tr(FileFilter));
-    if (fileName.isEmpty())
-        return;
-
-    QString reason;
-    QList<QByteArray> lines;
-    if (!CaptureFile::load(fileName, &lines, &reason))
-        showFileError(tr("Could not open file"), reason);
-    for (const QByteArray &line : qAsConst(lines))
-        receivedChunks->append(line);
-    updateCaptureIndicator();
-}
-
-void MainWindow::showFileError(const QString &text, const QString &reason)
-{
-    QMessageBox::critical(this, tr("Error"), reason.isEmpty() ? text : text + '\n' + reason);
-}

@@ -10,9 +10,6 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 
-qint32 portOpened = 0;
-qint32 captureState = 0;
-
 namespace {
 
 // More than this waiting in memory is handed to the writer at once.

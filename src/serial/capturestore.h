@@ -14,12 +14,6 @@ class QThread;
 class SpoolFile;
 class SpoolWriter;
 
-// 1 once a port has been opened successfully; never cleared.
-extern qint32 portOpened;
-
-// 0 while the device is believed idle, 1 while it streams.
-extern qint32 captureState;
-
 // What a capture held at one moment: its first bytes in the capture's file, the rest in memory.
 // Cheap to copy; any thread may read it, while the capture goes on.
 class CaptureSnapshot

@@ -1,16 +1,16 @@
 // Opening and closing the port, its errors, and moving bytes between port and console.
 
+#include "app/capturestatus.h"
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "console/console.h"
 #include "plot/plotdock.h"
+#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <cerrno>
 
@@ -64,7 +64,7 @@ void MainWindow::closeSerialPort()
     setConnected(false);
     setStatusText(tr("Disconnected"));
     // The capture is kept: it may not have been saved yet.
-    updateCaptureIndicator();
+    captureStatus->refresh();
 }
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
@@ -101,6 +101,5 @@ void MainWindow::readData()
     receivedChunks->append(data);
     followStream(data);
     plotDock->append(data);
-    if (!indicatorTimer->isActive())
-        indicatorTimer->start();
+    captureStatus->dataArrived();
 }

@@ -1,9 +1,10 @@
+#include "app/capturestatus.h"
 #include "app/mainwindow.h"
 #include "console/console.h"
 #include "modalanswerer.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
-#include "windowdriver.h"
+#include "windowprobe.h"
 
 #include <QAction>
 #include <QDockWidget>
@@ -14,17 +15,14 @@
 #include <QToolBar>
 #include <QtTest>
 
-class TestMainWindow : public QObject
+// The window as it is built: its actions, menus, shortcuts, status bar and boxes.
+class TestMainWindow : public QObject, private testkit::WindowProbe
 {
     Q_OBJECT
 
-private:
-    static QAction *action(MainWindow &w, const QString &name)
-    {
-        return w.findChild<QAction *>(name);
-    }
-
 private slots:
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
     void initialState();
     void buildsWithoutWarnings();
     void shortcuts_data();
@@ -34,28 +32,30 @@ private slots:
     void clearLeavesStore();
     void aboutBox();
     void closingEndsProgramWithDialogOpen();
+    void sizeTexts_data();
+    void sizeTexts();
 };
 
 void TestMainWindow::initialState()
 {
-    MainWindow w;
-    QVERIFY(!w.centralWidget()->isEnabled());
+    QVERIFY(!window->centralWidget()->isEnabled());
     for (const char *name : {"statusLabel", "captureLabel"}) {
-        const QLabel *label = w.findChild<QLabel *>(QLatin1String(name));
+        const QLabel *label = window->findChild<QLabel *>(QLatin1String(name));
         QVERIFY(label->text().isEmpty());
         QCOMPARE(label->textFormat(), Qt::PlainText);
     }
-    QVERIFY(action(w, "actionConnect")->isEnabled());
-    QVERIFY(!action(w, "actionDisconnect")->isEnabled());
-    QVERIFY(action(w, "actionConfigure")->isEnabled());
-    QVERIFY(action(w, "actionStart_Stop_2")->isEnabled());
-    QVERIFY(action(w, "actionSave")->isEnabled());
-    QVERIFY(w.findChild<CaptureStore *>()->isEmpty());
+    QVERIFY(action("actionConnect")->isEnabled());
+    QVERIFY(!action("actionDisconnect")->isEnabled());
+    QVERIFY(action("actionConfigure")->isEnabled());
+    QVERIFY(action("actionStart_Stop_2")->isEnabled());
+    QVERIFY(action("actionSave")->isEnabled());
+    QVERIFY(store()->isEmpty());
     QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
     // The plot is there, below the console, and hidden.
-    QVERIFY(action(w, "actionPlot")->isCheckable() && !action(w, "actionPlot")->isChecked());
-    QVERIFY(w.findChild<QDockWidget *>("plotDock")->isHidden());
-    QCOMPARE(w.dockWidgetArea(w.findChild<QDockWidget *>("plotDock")), Qt::BottomDockWidgetArea);
+    QVERIFY(action("actionPlot")->isCheckable() && !action("actionPlot")->isChecked());
+    auto *plot = qobject_cast<QDockWidget *>(widget("plotDock"));
+    QVERIFY(plot && plot->isHidden());
+    QCOMPARE(window->dockWidgetArea(plot), Qt::BottomDockWidgetArea);
 }
 
 void TestMainWindow::buildsWithoutWarnings()
@@ -67,19 +67,19 @@ void TestMainWindow::buildsWithoutWarnings()
             if (type != QtDebugMsg)
                 messages << text;
         });
-    MainWindow w;
+    openWindow();
     qInstallMessageHandler(previous);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
 
     // Both file slots are joined to their actions by name; Open's is placed nowhere.
     ModalAnswerer answerer;
-    action(w, "actionSave")->trigger();
-    action(w, "actionOpen")->trigger();
+    action("actionSave")->trigger();
+    action("actionOpen")->trigger();
     QCOMPARE(answerer.fileDialogs.size(), 2);
     QVERIFY(answerer.fileDialogs.at(0).startsWith("save file|"));
     QVERIFY(answerer.fileDialogs.at(1).startsWith("open file|"));
-    QVERIFY(action(w, "actionOpen")->associatedWidgets().isEmpty());
-    QVERIFY(action(w, "actionOpen")->shortcut().isEmpty());
+    QVERIFY(action("actionOpen")->associatedWidgets().isEmpty());
+    QVERIFY(action("actionOpen")->shortcut().isEmpty());
 }
 
 void TestMainWindow::shortcuts_data()
@@ -103,22 +103,20 @@ void TestMainWindow::shortcuts()
     QFETCH(QString, keys);
     QFETCH(QString, name);
 
-    MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    QAction *a = action(w, name);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QAction *a = action(qPrintable(name));
     // Kept from running: the about box would wait for an answer, quit would close the window.
     a->disconnect();
     QSignalSpy spy(a, &QAction::triggered);
-    QTest::keySequence(&w, QKeySequence(keys));
+    QTest::keySequence(window.get(), QKeySequence(keys));
     QCOMPARE(spy.count(), 1);
 }
 
 void TestMainWindow::menusAndToolbar()
 {
-    MainWindow w;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Tarvex Terminal"));
-    QCOMPARE(w.windowIcon().availableSizes(), QList<QSize>{QSize(128, 128)});
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tarvex Terminal"));
+    QCOMPARE(window->windowIcon().availableSizes(), QList<QSize>{QSize(128, 128)});
     // The id of the desktop entry the package installs.
     QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("io.github.tarvex.TarvexTerminal"));
     // Each menu and the toolbar as "title: entries", "-" for a separator.
@@ -129,9 +127,9 @@ void TestMainWindow::menusAndToolbar()
         return title + ": " + texts.join(", ");
     };
     QStringList seen;
-    for (const QAction *m : w.menuBar()->actions())
+    for (const QAction *m : window->menuBar()->actions())
         seen << entries(m->text(), m->menu()->actions());
-    const QToolBar *bar = w.findChild<QToolBar *>();
+    const QToolBar *bar = window->findChild<QToolBar *>();
     seen << entries("toolbar", bar->actions());
     for (const QAction *a : bar->actions())
         QVERIFY2(!a->icon().pixmap(24).isNull(), qPrintable(a->objectName()));
@@ -143,33 +141,28 @@ void TestMainWindow::menusAndToolbar()
 
 void TestMainWindow::configureShowsTheOneDialog()
 {
-    MainWindow w;
     const int topLevels = QApplication::topLevelWidgets().size();
-    action(w, "actionConfigure")->trigger();
+    action("actionConfigure")->trigger();
     SettingsDialog *dialog = testkit::settingsDialog();
     QVERIFY(dialog->isVisible());
-    action(w, "actionConfigure")->trigger();
+    action("actionConfigure")->trigger();
     QCOMPARE(QApplication::topLevelWidgets().size(), topLevels);
     QCOMPARE(testkit::settingsDialog(), dialog);
 }
 
 void TestMainWindow::clearLeavesStore()
 {
-    MainWindow w;
-    auto *console = qobject_cast<Console *>(w.centralWidget());
-    console->displayData("some text");
-    CaptureStore *store = w.findChild<CaptureStore *>();
-    store->append("some text");
-    action(w, "actionClear")->trigger();
-    QVERIFY(console->toPlainText().isEmpty());
-    QCOMPARE(store->snapshot().readAll(), QByteArray("some text"));
+    console()->displayData("some text");
+    store()->append("some text");
+    action("actionClear")->trigger();
+    QVERIFY(console()->toPlainText().isEmpty());
+    QCOMPARE(capturedBytes(), QByteArray("some text"));
 }
 
 void TestMainWindow::aboutBox()
 {
-    MainWindow w;
     ModalAnswerer answerer;
-    action(w, "actionAbout")->trigger();
+    action("actionAbout")->trigger();
     QCOMPARE(answerer.boxes.size(), 1);
     QVERIFY2(
         answerer.boxes.first().startsWith("About Tarvex Terminal: This <b>Tarvex Terminal</b>"),
@@ -178,14 +171,30 @@ void TestMainWindow::aboutBox()
 
 void TestMainWindow::closingEndsProgramWithDialogOpen()
 {
-    MainWindow w;
-    w.show();
-    action(w, "actionConfigure")->trigger();
+    window->show();
+    action("actionConfigure")->trigger();
     QVERIFY(testkit::settingsDialog()->isVisible());
-    QTimer::singleShot(0, action(w, "actionQuit"), &QAction::trigger);
+    QTimer::singleShot(0, action("actionQuit"), &QAction::trigger);
     // Only a dialog left open would let the loop run into this.
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
     QCOMPARE(QApplication::exec(), 0);
+}
+
+void TestMainWindow::sizeTexts_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("bytes") << qint64(999) << "999 B";
+    QTest::newRow("rounds down in kB") << qint64(999949) << "999.9 kB";
+    QTest::newRow("rounds up to MB") << qint64(999950) << "1.0 MB";
+    QTest::newRow("rounds up to GB") << qint64(999950000) << "1.0 GB";
+}
+
+void TestMainWindow::sizeTexts()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(CaptureStatus::sizeText(bytes), shown);
 }
 
 QTEST_MAIN(TestMainWindow)

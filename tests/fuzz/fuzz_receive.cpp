@@ -6,8 +6,8 @@
 // than a console line.
 
 #include "console/console.h"
+#include "console/receivedtext.h"
 #include "require.h"
-#include "serial/receivedtext.h"
 
 #include <QApplication>
 #include <QTextBlock>

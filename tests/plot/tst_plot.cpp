@@ -1,10 +1,8 @@
 #include "app/mainwindow.h"
-#include "modalanswerer.h"
 #include "plot/plotdock.h"
 #include "plot/plotview.h"
-#include "serial/capturestore.h"
 #include "simulateddevice.h"
-#include "windowdriver.h"
+#include "windowprobe.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -13,22 +11,16 @@
 #include <memory>
 
 // The plot in the main window, against the simulated device on a real pseudo-terminal.
-class TestPlot : public QObject
+class TestPlot : public QObject, private testkit::WindowProbe
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<devsim::SimulatedDevice> device;
-    std::unique_ptr<MainWindow> window;
 
     QByteArray sent() const { return QByteArray::fromStdString(device->sent()); }
-    QByteArray captured() const
-    {
-        return window->findChild<CaptureStore *>()->snapshot().readAll();
-    }
     PlotDock *dock() const { return window->findChild<PlotDock *>(); }
     const History &history() const { return dock()->model().history(); }
-    QAction *action(const char *name) const { return testkit::action(window.get(), name); }
 
     // Streams `channels` values per line from the device, with the plot shown.
     void stream(int channels)
@@ -41,29 +33,28 @@ private:
         std::string error;
         QVERIFY2(device->open(&error), error.c_str());
         device->start();
-        window = std::make_unique<MainWindow>();
+        openWindow();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(dock()->isHidden());
         action("actionPlot")->trigger();
         QVERIFY(dock()->isVisible());
-        testkit::applySettings(
-            testkit::LineChoice{QString::fromStdString(device->path()), "115200"});
-        action("actionConnect")->trigger();
-        action("actionStart_Stop_2")->trigger();
+        QVERIFY(
+            connectTo(QString::fromStdString(device->path()), testkit::LineChoice{{}, "115200"}));
+        startStop();
         QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > 500, 10000);
     }
     void stopStream()
     {
-        action("actionStart_Stop_2")->trigger();
+        startStop();
         QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(captured().size(), sent().size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(capturedBytes().size(), sent().size(), 10000);
     }
 
 private slots:
     void cleanup()
     {
-        window.reset();
+        closeWindow();
         device.reset();
     }
     void valuesSentAreHeld_data();
@@ -86,7 +77,7 @@ void TestPlot::valuesSentAreHeld()
     QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > 3000, 20000);
     stopStream();
     // The capture is byte-exact with the plot reading beside it.
-    QVERIFY(captured() == sent());
+    QVERIFY(capturedBytes() == sent());
     const QList<QByteArray> lines = sent().split('\n');
     QCOMPARE(history().sampleCount(), lines.size() - 1);
     QCOMPARE(history().channelCount(), channels);
@@ -112,9 +103,9 @@ void TestPlot::pauseKeepsTheView()
     view->repaint();
     const QImage frozen = view->grab().toImage();
     const std::int64_t shown = view->paintedSamples();
-    const int capturedThen = captured().size();
+    const int capturedThen = capturedBytes().size();
     // Reading and capturing go on.
-    QTRY_VERIFY_WITH_TIMEOUT(captured().size() > capturedThen + 2000, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > capturedThen + 2000, 10000);
     QVERIFY(history().sampleCount() > shown + 100);
     view->repaint();
     QCOMPARE(view->paintedSamples(), shown);
@@ -123,7 +114,7 @@ void TestPlot::pauseKeepsTheView()
     window->findChild<QPushButton *>("plotPause")->click();
     QTRY_VERIFY_WITH_TIMEOUT(view->paintedSamples() > shown + 100, 10000);
     stopStream();
-    QVERIFY(captured() == sent());
+    QVERIFY(capturedBytes() == sent());
 }
 
 void TestPlot::clearEmptiesThePlot()
@@ -137,7 +128,7 @@ void TestPlot::clearEmptiesThePlot()
     dock()->view()->repaint();
     QCOMPARE(dock()->view()->paintedSamples(), 0);
     // What arrives next is plotted from nothing.
-    action("actionStart_Stop_2")->trigger();
+    startStop();
     QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > 100, 10000);
     QCOMPARE(dock()->model().channelCount(), 3);
 }

@@ -1,4 +1,4 @@
-#include "serial/receivedtext.h"
+#include "console/receivedtext.h"
 
 #include <cstring>
 

@@ -1,0 +1,129 @@
+#include "app/capturestatus.h"
+
+#include "serial/captureflags.h"
+#include "serial/capturesaver.h"
+#include "serial/capturestore.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QTimer>
+#include <QToolButton>
+
+CaptureStatus::CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWidget *parent)
+    : QWidget(parent)
+    , store(store)
+    , saver(saver)
+    , captureLabel(new QLabel(this))
+    , indicatorTimer(new QTimer(this))
+    , saveProgress(new QProgressBar(this))
+    , cancelSaveButton(new QToolButton(this))
+    , saveProgressTimer(new QTimer(this))
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    captureLabel->setObjectName(QStringLiteral("captureLabel"));
+    captureLabel->setTextFormat(Qt::PlainText);
+    layout->addWidget(captureLabel);
+    // Counting what arrived a few times a second is plenty for a person to follow.
+    indicatorTimer->setSingleShot(true);
+    indicatorTimer->setInterval(250);
+    connect(indicatorTimer, &QTimer::timeout, this, &CaptureStatus::refresh);
+
+    saveProgress->setObjectName(QStringLiteral("saveProgress"));
+    saveProgress->setRange(0, 1000);
+    saveProgress->setMaximumWidth(200);
+    saveProgress->hide();
+    layout->addWidget(saveProgress);
+    cancelSaveButton->setObjectName(QStringLiteral("cancelSaveButton"));
+    cancelSaveButton->setText(tr("Cancel"));
+    cancelSaveButton->setToolTip(tr("Stop saving; a file that existed keeps its old content"));
+    cancelSaveButton->hide();
+    layout->addWidget(cancelSaveButton);
+    saveProgressTimer->setInterval(100);
+    connect(saveProgressTimer, &QTimer::timeout, this, &CaptureStatus::updateSaveProgress);
+    connect(cancelSaveButton, &QToolButton::clicked, saver, &CaptureSaver::cancel);
+    connect(saver, &CaptureSaver::allDone, this, &CaptureStatus::savesDone);
+
+    refresh();
+}
+
+QString CaptureStatus::sizeText(qint64 bytes)
+{
+    if (bytes < 1000)
+        return tr("%1 B").arg(bytes);
+    const QLocale locale;
+    const char *const units[]
+        = {QT_TRANSLATE_NOOP("CaptureStatus", "%1 kB"), QT_TRANSLATE_NOOP("CaptureStatus", "%1 MB"),
+           QT_TRANSLATE_NOOP("CaptureStatus", "%1 GB")};
+    // Counted in tenths of the unit, rounded as shown, and the unit picked for the rounded value:
+    // 999,950 bytes read "1.0 MB", not "1,000.0 kB".
+    qint64 perUnit = 1000;
+    int unit = 0;
+    const auto tenths = [&] { return (bytes * 10 + perUnit / 2) / perUnit; };
+    while (tenths() >= 10000 && unit < 2) {
+        perUnit *= 1000;
+        ++unit;
+    }
+    return tr(units[unit]).arg(locale.toString(double(tenths()) / 10, 'f', 1));
+}
+
+void CaptureStatus::refresh()
+{
+    indicatorTimer->stop();
+    const qint64 bytes = store->size();
+    QString text;
+    if (captureState != 0)
+        text = tr("Capturing: %1").arg(sizeText(bytes));
+    else if (bytes > 0)
+        text = tr("Kept: %1").arg(sizeText(bytes));
+    const qint64 inMemory = store->sizeInMemory();
+    if (inMemory > 0)
+        text += tr(" (%1 in memory only)").arg(sizeText(inMemory));
+    captureLabel->setText(text);
+}
+
+void CaptureStatus::dataArrived()
+{
+    if (!indicatorTimer->isActive())
+        indicatorTimer->start();
+}
+
+void CaptureStatus::saveStarted()
+{
+    saveProgressTimer->start();
+}
+
+bool CaptureStatus::holdClose()
+{
+    if (!saver->isBusy())
+        return false;
+    closeWhenSaved = true;
+    updateSaveProgress();
+    return true;
+}
+
+void CaptureStatus::updateSaveProgress()
+{
+    // A quick save shows nothing; one that takes longer shows how far it got.
+    if (!saver->isBusy() || (saver->elapsedMs() < 500 && !closeWhenSaved))
+        return;
+    const qint64 total = saver->toWrite();
+    saveProgress->setValue(total > 0 ? int(saver->written() * 1000 / total) : 0);
+    saveProgress->setFormat(closeWhenSaved ? tr("Saving, then quitting: %p%") : tr("Saving: %p%"));
+    saveProgress->setToolTip(QDir::toNativeSeparators(saver->fileName()));
+    saveProgress->show();
+    cancelSaveButton->show();
+}
+
+void CaptureStatus::savesDone()
+{
+    saveProgressTimer->stop();
+    saveProgress->hide();
+    cancelSaveButton->hide();
+    if (closeWhenSaved)
+        emit readyToClose();
+}

@@ -1,0 +1,52 @@
+#ifndef CAPTURESTATUS_H
+#define CAPTURESTATUS_H
+
+#include <QWidget>
+
+class CaptureSaver;
+class CaptureStore;
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QToolButton;
+
+// The capture's corner of the status bar: whether a capture runs and how much it holds, and the
+// progress of a running save with its Cancel.
+class CaptureStatus : public QWidget
+{
+    Q_OBJECT
+
+public:
+    CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWidget *parent = nullptr);
+
+    // A capture's size as the indicator shows it, e.g. "1.2 MB".
+    static QString sizeText(qint64 bytes);
+
+    // Shows what the capture holds now.
+    void refresh();
+    // Bytes arrived: shown at the next tick, a few times a second.
+    void dataArrived();
+    // A save was asked for: its progress shows once it takes long enough for a person to wonder.
+    void saveStarted();
+    // True while saves run: the window must stay until they are done, and then readyToClose
+    // follows.
+    bool holdClose();
+
+signals:
+    void readyToClose();
+
+private:
+    void updateSaveProgress();
+    void savesDone();
+
+    const CaptureStore *store;
+    CaptureSaver *saver;
+    QLabel *captureLabel;
+    QTimer *indicatorTimer;
+    QProgressBar *saveProgress;
+    QToolButton *cancelSaveButton;
+    QTimer *saveProgressTimer;
+    bool closeWhenSaved = false;
+};
+
+#endif // CAPTURESTATUS_H
