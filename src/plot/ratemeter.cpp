@@ -5,45 +5,39 @@
 namespace {
 
 constexpr std::int64_t kWindowMs = 2000;
+// Nothing for this long: the samples have stopped.
+constexpr std::int64_t kStoppedMs = 1000;
 
 } // namespace
 
 void RateMeter::clear()
 {
     recent.clear();
-    inWindow = 0;
-    firstMs = -1;
 }
 
 void RateMeter::add(std::int64_t samples, std::int64_t nowMs)
 {
     if (samples <= 0)
         return;
-    if (firstMs < 0)
-        firstMs = nowMs;
     recent.push_back(Delivery{nowMs, samples});
-    inWindow += samples;
-    while (!recent.empty() && recent.front().ms <= nowMs - kWindowMs) {
-        inWindow -= recent.front().samples;
+    while (!recent.empty() && recent.front().ms <= nowMs - kWindowMs)
         recent.pop_front();
-    }
 }
 
 double RateMeter::rate(std::int64_t nowMs) const
 {
-    if (firstMs < 0)
+    // From the first delivery in the window to the last: what came after the first arrived in
+    // that time, whatever the size of the bursts.
+    auto first = recent.begin();
+    while (first != recent.end() && first->ms <= nowMs - kWindowMs)
+        ++first;
+    if (first == recent.end() || nowMs - recent.back().ms > kStoppedMs)
         return 0;
-    std::int64_t samples = inWindow;
-    for (const Delivery &d : recent) {
-        if (d.ms > nowMs - kWindowMs)
-            break;
-        samples -= d.samples;
-    }
-    // The first delivery brings what gathered before it: its time counts from itself.
-    const std::int64_t span = std::min(kWindowMs, nowMs - firstMs);
+    std::int64_t samples = -first->samples;
+    for (auto d = first; d != recent.end(); ++d)
+        samples += d->samples;
+    const std::int64_t span = recent.back().ms - first->ms;
     if (span < 250)
         return 0;
-    if (nowMs - firstMs < kWindowMs && !recent.empty() && recent.front().ms == firstMs)
-        samples -= recent.front().samples;
-    return double(std::max<std::int64_t>(samples, 0)) * 1000.0 / double(span);
+    return double(samples) * 1000.0 / double(span);
 }

@@ -20,8 +20,6 @@ private:
         std::int64_t samples;
     };
     std::deque<Delivery> recent;
-    std::int64_t inWindow = 0;
-    std::int64_t firstMs = -1;
 };
 
 #endif // RATEMETER_H
