@@ -61,6 +61,7 @@ private slots:
     void valuesSentAreHeld();
     void pauseKeepsTheView();
     void clearEmptiesThePlot();
+    void hiddenDrawsNothing();
 };
 
 void TestPlot::valuesSentAreHeld_data()
@@ -131,6 +132,21 @@ void TestPlot::clearEmptiesThePlot()
     startStop();
     QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > 100, 10000);
     QCOMPARE(dock()->model().channelCount(), 3);
+}
+
+void TestPlot::hiddenDrawsNothing()
+{
+    stream(1);
+    action("actionPlot")->trigger();
+    QVERIFY(dock()->isHidden());
+    QSignalSpy frames(dock()->view(), &PlotView::framePainted);
+    const std::int64_t before = history().sampleCount();
+    // It reads on, so that it shows what came while hidden once shown again.
+    QTRY_VERIFY_WITH_TIMEOUT(history().sampleCount() > before + 1000, 10000);
+    QCOMPARE(frames.count(), 0);
+    action("actionPlot")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(dock()->view()->paintedSamples() > before + 1000, 10000);
+    stopStream();
 }
 
 QTEST_MAIN(TestPlot)
