@@ -69,7 +69,8 @@ void stalls()
     stallCase("1ch_1000", 1, 1000.0 * PtyFeeder::numberLineBytes(1));
     stallCase("8ch_10000", 8, 10000.0 * PtyFeeder::numberLineBytes(8));
     stallCase("numeric_400k", 1, 400000);
-    // The same with the plot hidden: it only reads the numbers.
+    // With the plot hidden, it only reads the numbers: what drawing adds.
+    stallCase("8ch_10000_hidden", 8, 10000.0 * PtyFeeder::numberLineBytes(8), false);
     stallCase("numeric_400k_hidden", 1, 400000, false);
 }
 

@@ -33,6 +33,9 @@ QString tickText(double value, double step)
 {
     if (std::abs(value) < step * 1e-6)
         value = 0;
+    // Wide numbers in few digits, so that they fit beside the plot.
+    if (std::abs(value) >= 1e5 || (step < 1e-3 && value != 0))
+        return QString::number(value, 'g', 3);
     const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step)));
     return QString::number(value, 'f', decimals);
 }
@@ -156,8 +159,8 @@ void PlotView::paintEvent(QPaintEvent *)
     const QFontMetrics fm = fontMetrics();
     const int line = fm.height();
 
-    const int legendHeight = line + 8;
     const int axisWidth = fm.horizontalAdvance(QStringLiteral("-000000")) + 8;
+    const int legendHeight = layOutLegend(fm, axisWidth, std::max(1, width() - axisWidth - 8));
     const QRect plotArea(axisWidth, legendHeight, std::max(1, width() - axisWidth - 8),
                          std::max(1, height() - legendHeight - line - 8));
 
@@ -325,29 +328,52 @@ void PlotView::paintEvent(QPaintEvent *)
     emit framePainted(end);
 }
 
+int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
+{
+    legendStatus = rateText(paused ? frozenShownRate : model->rate());
+    if (paused)
+        legendStatus = tr("Paused") + QStringLiteral(" · ") + legendStatus;
+    if (model->tooManyChannels())
+        legendStatus = tr("Showing the first 8 channels") + QStringLiteral(" · ") + legendStatus;
+    const int line = fm.height() + 2;
+    const int statusWidth = fm.horizontalAdvance(legendStatus) + 16;
+    // A value keeps its room as its digits change, so that the entries do not jump about.
+    const int valueWidth = fm.horizontalAdvance(QStringLiteral("-0000.00"));
+    legendEntries.clear();
+    int x = 0;
+    int row = 0;
+    for (int c = 0; c < model->channelCount(); ++c) {
+        const double value = paused ? frozenLatest[c] : model->latest(c);
+        LegendEntry entry{model->channelName(c), QString::number(value, 'g', 6), QPoint()};
+        const int nameWidth = fm.horizontalAdvance(entry.name);
+        const int entryWidth = fm.height() + nameWidth + 8
+            + std::max(valueWidth, fm.horizontalAdvance(entry.value)) + 14;
+        const int room = width - (row == 0 ? statusWidth : 0);
+        if (x > 0 && x + entryWidth > room) {
+            ++row;
+            x = 0;
+        }
+        entry.at = QPoint(left + x, 4 + row * line);
+        legendEntries.append(entry);
+        x += entryWidth;
+    }
+    return 8 + (row + 1) * line;
+}
+
 void PlotView::drawLegend(QPainter &p, const QRect &area)
 {
     const QFontMetrics fm = p.fontMetrics();
-    int x = area.left() + 2;
-    const int y = area.top() + 4;
     const int box = fm.height() - 4;
-    for (int c = 0; c < model->channelCount(); ++c) {
-        const double value = paused ? frozenLatest[c] : model->latest(c);
-        const QString text
-            = model->channelName(c) + QLatin1Char(' ') + QString::number(value, 'g', 6);
-        p.fillRect(QRect(x, y + 2, box, box), channelColor(c));
-        x += box + 4;
-        p.setPen(Qt::black);
-        p.drawText(QPoint(x, y + fm.ascent()), text);
-        x += fm.horizontalAdvance(text) + 12;
+    p.setPen(Qt::black);
+    for (int c = 0; c < legendEntries.size(); ++c) {
+        const LegendEntry &e = legendEntries.at(c);
+        p.fillRect(QRect(e.at.x(), e.at.y() + 2, box, box), channelColor(c));
+        const int textX = e.at.x() + box + 4;
+        p.drawText(QPoint(textX, e.at.y() + fm.ascent()), e.name);
+        p.drawText(QPoint(textX + fm.horizontalAdvance(e.name) + 4, e.at.y() + fm.ascent()),
+                   e.value);
     }
-    QString status = rateText(paused ? frozenShownRate : model->rate());
-    if (paused)
-        status = tr("Paused") + QStringLiteral(" · ") + status;
-    if (model->tooManyChannels())
-        status = tr("Showing the first 8 channels") + QStringLiteral(" · ") + status;
     p.setPen(paused || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
-    p.drawText(
-        QPoint(std::max(x, area.right() - 2 - fm.horizontalAdvance(status)), y + fm.ascent()),
-        status);
+    p.drawText(QPoint(area.right() - 2 - fm.horizontalAdvance(legendStatus), 4 + fm.ascent()),
+               legendStatus);
 }

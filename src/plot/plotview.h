@@ -56,6 +56,8 @@ protected:
 
 private:
     void frameTick();
+    // Places the legend's entries over the plot's width, in rows as needed; returns its height.
+    int layOutLegend(const QFontMetrics &fm, int left, int width);
     void drawLegend(QPainter &p, const QRect &area);
 
     const PlotModel *model;
@@ -78,6 +80,14 @@ private:
     QVector<float> lo;
     QVector<float> hi;
     QImage canvas;
+    struct LegendEntry
+    {
+        QString name;
+        QString value;
+        QPoint at;
+    };
+    QVector<LegendEntry> legendEntries;
+    QString legendStatus;
 };
 
 #endif // PLOTVIEW_H
