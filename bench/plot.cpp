@@ -78,26 +78,32 @@ void stalls()
 void memory()
 {
     const double minutes = setting("plot-memory-minutes");
-    for (int channels : {1, 8}) {
+    // The feeder's 64-byte text lines hold one number each ("000000000042 cdef...").
+    for (const char *kind : {"1ch", "8ch", "text_lines"}) {
         PtyFeeder::Options o;
-        o.content = PtyFeeder::Content::Numbers;
-        o.channels = channels;
-        const std::size_t lineBytes = PtyFeeder::numberLineBytes(channels);
-        // Whole lines of about 4 KB, like a fast adapter's deliveries.
+        o.content = kind[0] == 't' ? PtyFeeder::Content::Lines : PtyFeeder::Content::Numbers;
+        o.channels = kind[0] == '8' ? 8 : 1;
+        const std::size_t lineBytes
+            = kind[0] == 't' ? o.lineBytes : PtyFeeder::numberLineBytes(o.channels);
+        // Whole lines of about 4 KB, like a fast adapter's deliveries, made before the clock runs.
         const std::size_t chunk = 4096 / lineBytes * lineBytes;
-        QByteArray bytes(int(chunk), '\0');
+        std::vector<QByteArray> chunks(256);
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            chunks[i] = QByteArray(int(chunk), '\0');
+            PtyFeeder::fill(o, i * chunk, chunks[i].data(), chunk);
+        }
         const long long rss0 = residentBytes();
         PlotModel model;
         const std::uint64_t total = std::uint64_t(400000 * 60 * minutes);
         const double cpu0 = threadCpuSeconds();
         std::size_t most = 0;
+        std::size_t next = 0;
         for (std::uint64_t offset = 0; offset < total; offset += chunk) {
-            PtyFeeder::fill(o, offset, bytes.data(), chunk);
-            model.append(bytes);
+            model.append(chunks[next++ % chunks.size()]);
             most = std::max(most, model.history().memoryBytes());
         }
         const double cpu = threadCpuSeconds() - cpu0;
-        const std::string prefix = "plot_memory_" + std::to_string(channels) + "ch";
+        const std::string prefix = std::string("plot_memory_") + kind;
         report(prefix + "_history", double(most) / MB, "MB");
         report(prefix + "_rss_growth", double(residentBytes() - rss0) / MB, "MB");
         report(prefix + "_samples", double(model.history().sampleCount()), "count");

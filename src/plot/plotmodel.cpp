@@ -1,5 +1,6 @@
 #include "plot/plotmodel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -90,7 +91,9 @@ void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
             = channelFor(f.label.empty() ? std::string_view(position, 2) : f.label, i);
         if (channel < 0)
             continue;
-        values[channel] = static_cast<float>(f.value);
+        // A double beyond float's range has no float; the plot shows it at the edge of what it can.
+        const double max = std::numeric_limits<float>::max();
+        values[channel] = static_cast<float>(std::clamp(f.value, -max, max));
         latestValues[channel] = f.value;
         any = true;
     }
