@@ -66,11 +66,11 @@ void stallCase(const char *name, int channels, double bytesPerSecond, bool shown
 
 void stalls()
 {
-    stallCase("1ch_1000", 1, 1000.0 * PtyFeeder::numberLineBytes(1));
-    stallCase("8ch_10000", 8, 10000.0 * PtyFeeder::numberLineBytes(8));
+    stallCase("1ch_1000", 1, 1000.0 * double(PtyFeeder::numberLineBytes(1)));
+    stallCase("8ch_10000", 8, 10000.0 * double(PtyFeeder::numberLineBytes(8)));
     stallCase("numeric_400k", 1, 400000);
     // With the plot hidden, it only reads the numbers: what drawing adds.
-    stallCase("8ch_10000_hidden", 8, 10000.0 * PtyFeeder::numberLineBytes(8), false);
+    stallCase("8ch_10000_hidden", 8, 10000.0 * double(PtyFeeder::numberLineBytes(8)), false);
     stallCase("numeric_400k_hidden", 1, 400000, false);
 }
 
@@ -157,7 +157,7 @@ void latency()
 {
     PtyFeeder::Options o;
     o.content = PtyFeeder::Content::Numbers;
-    o.bytesPerSecond = 1000.0 * PtyFeeder::numberLineBytes(1);
+    o.bytesPerSecond = 1000.0 * double(PtyFeeder::numberLineBytes(1));
     o.recordWrites = true;
     auto feeder = openFeeder(o);
     Harness h;

@@ -42,7 +42,7 @@ void makeNumberLine(std::uint64_t number, int channels, char *line)
         value = (value < 1000 ? value : 2000 - value) - 500;
         if (number % 997 == std::uint64_t(c))
             value = 9999;
-        char *field = line + 6 * c;
+        char *field = line + std::ptrdiff_t(6) * c;
         field[0] = value < 0 ? '-' : '+';
         unsigned long magnitude = static_cast<unsigned long>(value < 0 ? -value : value);
         for (int i = 4; i >= 1; --i) {
@@ -51,7 +51,7 @@ void makeNumberLine(std::uint64_t number, int channels, char *line)
         }
         field[5] = c + 1 < channels ? ',' : '\r';
     }
-    line[6 * channels] = '\n';
+    line[std::ptrdiff_t(6) * channels] = '\n';
 }
 
 } // namespace

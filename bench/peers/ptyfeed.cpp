@@ -112,9 +112,9 @@ int main(int argc, char *argv[])
     PtyFeeder::Options o;
     o.bytesPerSecond = parser.value("rate").toDouble();
     const QString content = parser.value("content");
-    o.content = content == "noline"    ? PtyFeeder::Content::NoLineEnds
-        : content == "numbers" ? PtyFeeder::Content::Numbers
-                               : PtyFeeder::Content::Lines;
+    o.content = content == "noline" ? PtyFeeder::Content::NoLineEnds
+        : content == "numbers"      ? PtyFeeder::Content::Numbers
+                                    : PtyFeeder::Content::Lines;
     o.channels = parser.value("channels").toInt();
     o.lineBytes = parser.value("line-bytes").toUInt();
     o.writeBytes = parser.value("write-bytes").toUInt();

@@ -39,9 +39,12 @@ void History::setChannelCount(int newCount)
         for (Level &level : levels) {
             const auto size = static_cast<std::size_t>(level.capacity);
             // Samples from before the channel appeared hold no value.
-            level.lo[c].assign(size, level.shift == 0 ? std::nanf("") : kEmptyLo);
-            if (level.shift != 0)
+            if (level.shift == 0) {
+                level.lo[c].assign(size, std::numeric_limits<float>::quiet_NaN());
+            } else {
+                level.lo[c].assign(size, kEmptyLo);
                 level.hi[c].assign(size, kEmptyHi);
+            }
         }
     }
     channels = std::max(channels, newCount);

@@ -23,10 +23,11 @@ public:
     void append(const float *values);
     std::int64_t sampleCount() const { return count; }
 
-    // The smallest and largest value in each of `columns` columns that split the samples
+    // The smallest and largest value in each of `columnCount` columns that split the samples
     // [first, first + span) evenly; a column without a value gets lo > hi. Every sample is in one
     // column, so no extreme is lost: the cost is at most 16 blocks a column.
-    void columns(int channel, double first, double span, int columns, float *lo, float *hi) const;
+    void columns(int channel, double first, double span, int columnCount, float *lo,
+                 float *hi) const;
     // A raw sample, if it is still held and the channel had one.
     bool value(int channel, std::int64_t index, float *out) const;
 

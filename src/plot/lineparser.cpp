@@ -1,5 +1,6 @@
 #include "plot/lineparser.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -19,11 +20,8 @@ bool isLabelText(std::string_view text)
 {
     if (text.empty() || text.size() > 32)
         return false;
-    for (char c : text) {
-        if (c < 0x21 || c > 0x7e || c == ':' || c == '=')
-            return false;
-    }
-    return true;
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c >= 0x21 && c <= 0x7e && c != ':' && c != '='; });
 }
 
 } // namespace

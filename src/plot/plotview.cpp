@@ -151,7 +151,7 @@ void PlotView::frameTick()
     }
 }
 
-void PlotView::paintEvent(QPaintEvent *)
+void PlotView::paintEvent(QPaintEvent * /*event*/)
 {
     dirty = false;
     QPainter p(this);
@@ -178,8 +178,8 @@ void PlotView::paintEvent(QPaintEvent *)
     double dataLo = HUGE_VAL;
     double dataHi = -HUGE_VAL;
     for (int c = 0; c < channels; ++c) {
-        float *l = lo.data() + c * columns;
-        float *h = hi.data() + c * columns;
+        float *l = lo.data() + std::ptrdiff_t(c) * columns;
+        float *h = hi.data() + std::ptrdiff_t(c) * columns;
         history.columns(c, first, span, columns, l, h);
         for (int x = 0; x < columns; ++x) {
             if (l[x] <= h[x]) {
@@ -297,8 +297,8 @@ void PlotView::paintEvent(QPaintEvent *)
             }
             continue;
         }
-        const float *l = lo.constData() + c * columns;
-        const float *h = hi.constData() + c * columns;
+        const float *l = lo.constData() + std::ptrdiff_t(c) * columns;
+        const float *h = hi.constData() + std::ptrdiff_t(c) * columns;
         int previous = -1;
         for (int x = 0; x < columns; ++x) {
             if (l[x] > h[x]) {

@@ -152,7 +152,8 @@ private slots:
             device.start();
             Host host(device.path());
             QVERIFY(host.ok && host.send("s"));
-            const QList<QByteArray> lines = QByteArray::fromStdString(host.read(200000)).split('\n');
+            const QList<QByteArray> lines
+                = QByteArray::fromStdString(host.read(200000)).split('\n');
             QVERIFY(lines.size() > 6000);
             for (int i = 0; i < 6000; ++i) {
                 const QList<QByteArray> fields = lines[i].trimmed().split(',');
@@ -178,7 +179,9 @@ private slots:
                 size.push_back(std::abs(v));
             std::sort(size.begin(), size.end());
             QVERIFY2(size[size.size() / 2] < 30 && size.back() > 150,
-                     qPrintable(QStringLiteral("median %1, peak %2").arg(size[size.size() / 2]).arg(size.back())));
+                     qPrintable(QStringLiteral("median %1, peak %2")
+                                    .arg(size[size.size() / 2])
+                                    .arg(size.back())));
         }
     }
 
