@@ -18,6 +18,7 @@ CaptureStatus::CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWi
     , saver(saver)
     , captureLabel(new QLabel(this))
     , indicatorTimer(new QTimer(this))
+    , silenceTimer(new QTimer(this))
     , saveProgress(new QProgressBar(this))
     , cancelSaveButton(new QToolButton(this))
     , saveProgressTimer(new QTimer(this))
@@ -32,6 +33,8 @@ CaptureStatus::CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWi
     indicatorTimer->setSingleShot(true);
     indicatorTimer->setInterval(250);
     connect(indicatorTimer, &QTimer::timeout, this, &CaptureStatus::refresh);
+    silenceTimer->setInterval(1000);
+    connect(silenceTimer, &QTimer::timeout, this, &CaptureStatus::refresh);
 
     saveProgress->setObjectName(QStringLiteral("saveProgress"));
     saveProgress->setRange(0, 1000);
@@ -76,14 +79,29 @@ void CaptureStatus::refresh()
     indicatorTimer->stop();
     const qint64 bytes = store->size();
     QString text;
-    if (captureState != 0)
+    if (captureState != 0) {
         text = tr("Capturing: %1").arg(sizeText(bytes));
-    else if (bytes > 0)
+        // A device may pause: silence changes nothing of what we believe, but the user sees it.
+        const qint64 silentMs = silence ? silence() : -1;
+        if (silentMs >= 0)
+            text += tr(", nothing received for %1 s").arg(silentMs / 1000);
+    } else if (bytes > 0) {
         text = tr("Kept: %1").arg(sizeText(bytes));
+    }
     const qint64 inMemory = store->sizeInMemory();
     if (inMemory > 0)
         text += tr(" (%1 in memory only)").arg(sizeText(inMemory));
     captureLabel->setText(text);
+    if (captureState == 0)
+        silenceTimer->stop();
+    else if (!silenceTimer->isActive())
+        silenceTimer->start();
+}
+
+void CaptureStatus::setSilence(std::function<qint64()> silentMs)
+{
+    silence = std::move(silentMs);
+    refresh();
 }
 
 void CaptureStatus::dataArrived()
@@ -101,6 +119,11 @@ bool CaptureStatus::holdClose()
 {
     if (!saver->isBusy())
         return false;
+    if (closeWhenSaved) {
+        // Asked twice: the user would rather lose the save than wait, as for a pipe nobody reads.
+        saver->cancelAll();
+        return false;
+    }
     closeWhenSaved = true;
     updateSaveProgress();
     return true;
@@ -113,7 +136,9 @@ void CaptureStatus::updateSaveProgress()
         return;
     const qint64 total = saver->toWrite();
     saveProgress->setValue(total > 0 ? int(saver->written() * 1000 / total) : 0);
-    saveProgress->setFormat(closeWhenSaved ? tr("Saving, then quitting: %p%") : tr("Saving: %p%"));
+    saveProgress->setFormat(closeWhenSaved ? tr("Saving, then quitting (Quit again to cancel): %p%")
+                                           : tr("Saving: %p%"));
+    saveProgress->setMaximumWidth(closeWhenSaved ? 400 : 200);
     saveProgress->setToolTip(QDir::toNativeSeparators(saver->fileName()));
     saveProgress->show();
     cancelSaveButton->show();

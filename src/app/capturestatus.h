@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class CaptureSaver;
 class CaptureStore;
 class QLabel;
@@ -28,8 +30,10 @@ public:
     void dataArrived();
     // A save was asked for: its progress shows once it takes long enough for a person to wonder.
     void saveStarted();
+    // How long nothing has arrived, when that is worth a note while capturing; else negative.
+    void setSilence(std::function<qint64()> silentMs);
     // True while saves run: the window must stay until they are done, and then readyToClose
-    // follows.
+    // follows. Asked again meanwhile, cancels them and lets the window go.
     bool holdClose();
 
 signals:
@@ -43,6 +47,9 @@ private:
     CaptureSaver *saver;
     QLabel *captureLabel;
     QTimer *indicatorTimer;
+    std::function<qint64()> silence;
+    // Counts the silence up while capturing.
+    QTimer *silenceTimer;
     QProgressBar *saveProgress;
     QToolButton *cancelSaveButton;
     QTimer *saveProgressTimer;

@@ -50,6 +50,12 @@ MainWindow::MainWindow(QWidget *parent)
     form->statusBar->addWidget(statusLabel);
     form->statusBar->addPermanentWidget(captureStatus);
     connect(captureStatus, &CaptureStatus::readyToClose, this, &MainWindow::close);
+    captureStatus->setSilence([this]() -> qint64 {
+        const qint64 silentMs = streamWatch.silentMs();
+        const bool note = serialPort->isOpen()
+            && silentMs >= StreamWatch::silenceNoteMs(serialPort->baudRate(QSerialPort::Input));
+        return note ? silentMs : -1;
+    });
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
     connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
 

@@ -49,6 +49,8 @@ private:
     void followTypedCommands(const QByteArray &typed);
     void followStream(const QByteArray &delivered);
     void followConnection();
+    bool followAnswer();
+    void awaitAnswer();
     void showFileError(const QString &text, const QString &reason);
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);

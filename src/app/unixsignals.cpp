@@ -68,8 +68,12 @@ void quitOnTerminationSignals(QWidget *window)
     auto *notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char bytes[64];
-        while (::read(signalPair[1], bytes, sizeof bytes) > 0) { }
-        window->close();
+        ssize_t received = 0;
+        for (ssize_t n = 0; (n = ::read(signalPair[1], bytes, sizeof bytes)) > 0;)
+            received += n;
+        // Each signal is a Quit: a second one ends a wait for a save, as a second Quit does.
+        for (ssize_t i = 0; i < qMin<ssize_t>(received, 2); ++i)
+            window->close();
     });
     // Once the window is gone nothing would answer: a signal does what it did before.
     QObject::connect(notifier, &QObject::destroyed, &restoreSignals);

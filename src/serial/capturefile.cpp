@@ -4,9 +4,12 @@
 
 #include "serial/capturestore.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -104,6 +107,78 @@ SaveOutcome copyTo(QIODevice *out, const CaptureSnapshot &capture, SaveControl *
     return outcome;
 }
 
+// Copies what is left of in to out; false with *reason on failure.
+bool copyRest(QFile *in, QFile *out, QString *reason)
+{
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in->read(buffer.data(), buffer.size());
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            *reason = QDir::toNativeSeparators(in->fileName()) + ": " + in->errorString();
+            return false;
+        }
+        for (qint64 done = 0; done < n;) {
+            const qint64 w = out->write(buffer.constData() + done, n - done);
+            if (w <= 0) {
+                *reason = QDir::toNativeSeparators(out->fileName()) + ": " + out->errorString();
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+// A plain file that cannot be replaced, because no new file can be made beside it. Its old
+// content is copied to the cache folder first and put back on cancel or failure; a file that
+// cannot be copied is not touched.
+SaveOutcome saveInPlace(const QString &fileName, const CaptureSnapshot &capture,
+                        SaveControl *control)
+{
+    // Read and write, so that opening does not empty it.
+    QFile target(fileName);
+    if (!target.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return {SaveResult::OpenFailed, target.errorString()};
+    const QString folder = CaptureStore::defaultFolder();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QTemporaryFile backup(folder + QStringLiteral("/saved-over-XXXXXX.txt"));
+    QString reason;
+    if (!backup.open()) {
+        reason = QDir::toNativeSeparators(folder) + ": " + backup.errorString();
+    } else if (copyRest(&target, &backup, &reason) && backup.flush()) {
+        reason.clear();
+    } else if (reason.isEmpty()) {
+        reason = backup.errorString();
+    }
+    if (!reason.isEmpty())
+        return {SaveResult::OpenFailed,
+                translated("No copy of the old content could be kept") + '\n' + reason};
+
+    SaveOutcome outcome;
+    if (!target.seek(0) || !target.resize(0))
+        outcome = {SaveResult::WriteFailed, target.errorString()};
+    else
+        outcome = copyTo(&target, capture, control);
+    if (outcome.result == SaveResult::Saved)
+        return outcome;
+    if (!target.seek(0) || !target.resize(0) || !backup.seek(0)
+        || !copyRest(&backup, &target, &reason)) {
+        // The copy is all that is left of the old content: it stays for the user.
+        backup.setAutoRemove(false);
+        outcome.reason += '\n'
+            + translated("The old content is kept in %1")
+                  .arg(QDir::toNativeSeparators(backup.fileName()));
+    }
+    return outcome;
+}
+
 #ifndef Q_OS_UNIX
 SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
 {
@@ -127,12 +202,14 @@ SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveCo
     }
 
     QSaveFile file(fileName);
-    // A writable file in a folder where no temporary file can be made is still written.
-    file.setDirectWriteFallback(true);
     // Unbuffered: bytes left in a buffer would meet a full disk only in commit(), which
     // cannot tell.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // No new file can be made beside it, as in a folder where the user may not create files.
+        if (info.exists())
+            return saveInPlace(fileName, capture, control);
         return {SaveResult::OpenFailed, file.errorString()};
+    }
     const SaveOutcome outcome = copyTo(&file, capture, control);
     if (outcome.result != SaveResult::Saved) {
         file.cancelWriting();

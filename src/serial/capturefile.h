@@ -30,8 +30,11 @@ struct SaveControl
 };
 
 // Writes the capture. A plain file is replaced only once the whole capture is written, so on
-// failure or cancel the old one stays; anything else that exists under the name (a device, a
-// pipe) is written into, never replaced. Blocks for as long as the writing takes.
+// failure or cancel the old one stays. One that cannot be replaced (no new file can be made in
+// its folder) is written in place, after a copy of its old content was made in the cache folder,
+// which is put back on failure or cancel; without such a copy it is not touched. Anything else
+// that exists under the name (a device, a pipe) is written into, never replaced. Blocks for as
+// long as the writing takes.
 SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture,
                  SaveControl *control = nullptr);
 

@@ -21,8 +21,7 @@ CaptureSaver::CaptureSaver(QObject *parent)
 
 CaptureSaver::~CaptureSaver()
 {
-    for (const QSharedPointer<Job> &job : qAsConst(jobs))
-        job->control.cancelled = true;
+    cancelAll();
     thread->quit();
     thread->wait();
     delete worker;
@@ -52,6 +51,12 @@ void CaptureSaver::cancel()
 {
     if (!jobs.isEmpty())
         jobs.first()->control.cancelled = true;
+}
+
+void CaptureSaver::cancelAll()
+{
+    for (const QSharedPointer<Job> &job : qAsConst(jobs))
+        job->control.cancelled = true;
 }
 
 QString CaptureSaver::fileName() const

@@ -27,6 +27,8 @@ public:
     bool isBusy() const { return !jobs.isEmpty(); }
     // Stops the save that runs now: a plain file keeps its old content.
     void cancel();
+    // Stops the save that runs now and drops those that wait.
+    void cancelAll();
 
     // Of the save that runs now.
     QString fileName() const;

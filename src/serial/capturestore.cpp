@@ -250,6 +250,8 @@ void CaptureStore::append(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
+    if (starting)
+        sinceStart += bytes;
     pending += bytes;
     total += bytes.size();
     if (pending.size() >= FlushBytes)
@@ -274,8 +276,31 @@ void CaptureStore::flush()
         writer, [to, file, block] { to->write(file, block); }, Qt::QueuedConnection);
 }
 
+void CaptureStore::beginStart()
+{
+    starting = true;
+    sinceStart = QByteArray();
+}
+
+void CaptureStore::confirmStart()
+{
+    if (!starting)
+        return;
+    const QByteArray since = sinceStart;
+    clear();
+    append(since);
+}
+
+void CaptureStore::putBack()
+{
+    starting = false;
+    sinceStart = QByteArray();
+}
+
 void CaptureStore::clear()
 {
+    starting = false;
+    sinceStart = QByteArray();
     flushTimer.stop();
     pending = QByteArray();
     unconfirmed.clear();
@@ -292,11 +317,15 @@ void CaptureStore::clear()
 
 qint64 CaptureStore::sizeInMemory() const
 {
-    return diskFailed ? total - onDisk : 0;
+    if (!diskFailed)
+        return 0;
+    return starting ? sinceStart.size() : total - onDisk;
 }
 
 CaptureSnapshot CaptureStore::snapshot() const
 {
+    if (starting)
+        return CaptureSnapshot({sinceStart});
     CaptureSnapshot s;
     s.file = current;
     s.fileBytes = onDisk;

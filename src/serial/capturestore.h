@@ -57,13 +57,21 @@ public:
     void append(const QByteArray &bytes);
     // Empties the capture. A save still reading the old bytes keeps them until it is done.
     void clear();
+    // A new capture that may not have begun: until it is confirmed, the capture seems to hold
+    // only what arrives from now on, and the earlier bytes are kept aside.
+    void beginStart();
+    // The new capture began: the earlier bytes go.
+    void confirmStart();
+    // It did not: the earlier bytes are the capture's again, followed by what arrived since.
+    void putBack();
 
-    qint64 size() const { return total; }
+    qint64 size() const { return starting ? sinceStart.size() : total; }
     // Of those, the bytes that could not be written to the disk.
     qint64 sizeInMemory() const;
-    // Of those, the bytes the file is known to hold.
+    // Of those, the bytes the file is known to hold; while a start waits, of the earlier bytes
+    // and those since, which the file holds both.
     qint64 sizeOnDisk() const { return onDisk; }
-    bool isEmpty() const { return total == 0; }
+    bool isEmpty() const { return size() == 0; }
 
     // Everything received so far.
     CaptureSnapshot snapshot() const;
@@ -98,6 +106,9 @@ private:
     qint64 total = 0;
     bool diskFailed = false;
     QTimer flushTimer;
+    // While a start waits for confirmation, what arrived since: a few seconds of the line.
+    bool starting = false;
+    QByteArray sinceStart;
 };
 
 #endif // CAPTURESTORE_H

@@ -1,11 +1,19 @@
 #include "app/mainwindow.h"
+#include "modalanswerer.h"
+#include "serial/capturesaver.h"
+#include "serial/capturestore.h"
 #include "simulateddevice.h"
 #include "windowprobe.h"
 
+#include <QAction>
+#include <QProgressBar>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Ended by a signal, the program closes its window as Quit does, and so lets go of the port.
@@ -18,6 +26,8 @@ private slots:
     void cleanup() { closeWindow(); }
     void terminationSignalsQuit_data();
     void terminationSignalsQuit();
+    void secondQuitEndsAWaitingSave_data();
+    void secondQuitEndsAWaitingSave();
 };
 
 void TestUnixSignals::terminationSignalsQuit_data()
@@ -50,6 +60,50 @@ void TestUnixSignals::terminationSignalsQuit()
     closeWindow();
     QSerialPort other(path);
     QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
+}
+
+void TestUnixSignals::secondQuitEndsAWaitingSave_data()
+{
+    QTest::addColumn<int>("signal"); // 0: the Quit action
+    QTest::newRow("Quit") << 0;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+// A save into a pipe whose reader never reads cannot finish: the first Quit waits for it, the
+// second cancels it and ends the program.
+void TestUnixSignals::secondQuitEndsAWaitingSave()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("unread.fifo"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    store()->append(QByteArray(1 << 20, 'x'));
+    ModalAnswerer answerer;
+    answerer.fileName = QFile::decodeName(fifo);
+    window->show();
+    QMetaObject::invokeMethod(window.get(), "on_actionSave_triggered");
+    QTRY_VERIFY(saver()->written() > 0);
+
+    const auto quit = [this, signal] {
+        if (signal != 0)
+            ::kill(::getpid(), signal);
+        else
+            action("actionQuit")->trigger();
+    };
+    quit();
+    auto *const progress = qobject_cast<QProgressBar *>(widget("saveProgress"));
+    QTRY_VERIFY(progress->isVisible());
+    QVERIFY2(progress->format().startsWith("Saving, then quitting (Quit again to cancel)"),
+             qPrintable(progress->format()));
+    QVERIFY(window->isVisible());
+    QVERIFY(saver()->isBusy());
+    quit();
+    QTRY_VERIFY(!window->isVisible());
+    QTRY_VERIFY(!saver()->isBusy());
+    ::close(reader);
 }
 
 QTEST_MAIN(TestUnixSignals)

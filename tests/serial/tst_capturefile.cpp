@@ -1,4 +1,5 @@
 #include "serial/capturefile.h"
+#include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "testfiles.h"
 
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -46,6 +48,10 @@ private:
     QString child(const QStringList &arguments)
     {
         QProcess process;
+        // A cache folder the unprivileged user may write, for copies of files saved in place.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CACHE_HOME", dir.filePath("shared-cache"));
+        process.setProcessEnvironment(environment);
         process.start(QCoreApplication::applicationFilePath(), arguments);
         if (!process.waitForFinished(60000))
             return QStringLiteral("<child hangs>");
@@ -62,6 +68,10 @@ private slots:
     void fullDiskKeepsOldFile_data();
     void fullDiskKeepsOldFile();
     void writableFileInReadOnlyFolder();
+    void inPlaceKeepsOldContent_data();
+    void inPlaceKeepsOldContent();
+    void failedCommitIsNotSaved();
+    void cancelStopsTheRunningSave();
     void devicesAreNotReplaced();
     void damagedCaptureFile_data();
     void damagedCaptureFile();
@@ -72,6 +82,8 @@ private slots:
 void TestCaptureFile::initTestCase()
 {
     QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("shared-cache"));
+    QVERIFY(::chmod(QFile::encodeName(dir.filePath("shared-cache")).constData(), 0777) == 0);
     // As Windows users effectively have: a capture must still be saved as the bytes that came.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
 }
@@ -138,6 +150,92 @@ void TestCaptureFile::fullDiskKeepsOldFile()
              "write failed: " + systemText(EFBIG));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
+}
+
+void TestCaptureFile::inPlaceKeepsOldContent_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("limit"); // of the file size, 0: none
+    QTest::addColumn<bool>("cacheWritable");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("saved") << false << "0" << true << "saved";
+    QTest::newRow("cancelled") << true << "0" << true << "cancelled";
+    QTest::newRow("disk full") << false << "65536" << true << "write failed: " + systemText(EFBIG);
+    QTest::newRow("no copy can be kept")
+        << false << "0" << false
+        << "open failed: No copy of the old content could be kept\n" + dir.filePath("no-cache")
+            + "/tarvex-terminal: ";
+}
+
+// A writable file in a folder where the user may not create files can only be written in place.
+void TestCaptureFile::inPlaceKeepsOldContent()
+{
+    QFETCH(bool, cancel);
+    QFETCH(QString, limit);
+    QFETCH(bool, cacheWritable);
+    QFETCH(QString, outcome);
+    const QString folder = dir.filePath("in-place");
+    QVERIFY(QDir(dir.path()).mkpath("in-place"));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    const QString name = folder + "/capture.txt";
+    const QByteArray old(57000, 'o');
+    QVERIFY(writeFile(name, old));
+    QVERIFY(::chmod(QFile::encodeName(name).constData(), 0666) == 0);
+    const QString cache = dir.filePath(cacheWritable ? "cache" : "no-cache");
+    QVERIFY(QDir(dir.path()).mkpath(QFileInfo(cache).fileName()));
+    QVERIFY(::chmod(QFile::encodeName(cache).constData(), cacheWritable ? 0777 : 0555) == 0);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+
+    const QString said = child({"--save-in-place", name, cache, cancel ? "1" : "0", limit});
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY2(said.startsWith(outcome), qPrintable(said));
+    QCOMPARE(fileBytes(name), outcome == "saved" ? QByteArray(1 << 20, 'n') : old);
+    // The copy goes once it is no longer needed.
+    QCOMPARE(QDir(cache + "/tarvex-terminal").entryList(QDir::Files), QStringList());
+}
+
+// A file the user may write but not replace: root's, in a shared folder with the sticky bit.
+// The new file is made, but renaming it over the old one fails at the commit.
+void TestCaptureFile::failedCommitIsNotSaved()
+{
+    if (::getuid() != 0)
+        QSKIP("the file must belong to another user than the one who saves: run as root");
+    const QString folder = dir.filePath("sticky");
+    QVERIFY(QDir(dir.path()).mkpath("sticky"));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 01777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    const QString name = folder + "/capture.txt";
+    QVERIFY(writeFile(name, "the previous capture"));
+    QVERIFY(::chmod(QFile::encodeName(name).constData(), 0666) == 0);
+    QCOMPARE(child({"--save-unprivileged", name}), "write failed: " + systemText(EPERM));
+    QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"capture.txt"});
+}
+
+// With a second save waiting, Cancel stops the one that runs, and the waiting one goes on.
+void TestCaptureFile::cancelStopsTheRunningSave()
+{
+    // A reader that never reads: the first save fills the pipe and waits for room.
+    const QByteArray fifo = QFile::encodeName(dir.filePath("unread.fifo"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    CaptureSaver saver;
+    QStringList finished;
+    connect(&saver, &CaptureSaver::finished, this,
+            [&finished](const QString &fileName, const CaptureFile::SaveOutcome &outcome) {
+                finished << QFileInfo(fileName).fileName() + ": " + describe(outcome);
+            });
+    const QByteArray bytes(1 << 20, 'x');
+    const QString waiting = dir.filePath("waiting.txt");
+    saver.save(QFile::decodeName(fifo), capture({bytes}));
+    saver.save(waiting, capture({bytes}));
+    QTRY_VERIFY(saver.written() > 0);
+    saver.cancel();
+    QTRY_COMPARE(finished, (QStringList{"unread.fifo: cancelled", "waiting.txt: saved"}));
+    QVERIFY(fileBytes(waiting) == bytes);
+    ::close(reader);
 }
 
 void TestCaptureFile::writableFileInReadOnlyFolder()
@@ -261,7 +359,28 @@ int childMain(int argc, char *argv[])
             << '\n';
         return 0;
     }
-    if (mode == "--save-unprivileged" && argc == 4) {
+    if (mode == "--save-in-place" && argc == 6) {
+        qputenv("XDG_CACHE_HOME", argv[3]);
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 1;
+        const rlim_t bytes = rlim_t(QByteArray(argv[5]).toLongLong());
+        if (bytes > 0) {
+            const rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, SIG_IGN);
+        }
+        CaptureFile::SaveControl control;
+        control.cancelled = qstrcmp(argv[4], "1") == 0;
+        // In blocks, as the capture's file is read.
+        QList<QByteArray> blocks;
+        for (int i = 0; i < 16; ++i)
+            blocks.append(QByteArray(1 << 16, 'n'));
+        out << describe(
+            CaptureFile::save(QString::fromLocal8Bit(argv[2]), capture(blocks), &control))
+            << '\n';
+        return 0;
+    }
+    if (mode == "--save-unprivileged" && argc >= 3) {
         if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             return 1;
         for (int i = 2; i < argc; ++i)
