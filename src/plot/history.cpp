@@ -15,9 +15,9 @@ History::History()
 {
     // Raw for windows up to 16 samples a column; each coarser level covers its windows up to
     // maxColumns columns (60 s up to about 4 million samples a second). 20 MB for 8 channels.
-    levels.push_back(Level{0, std::int64_t(1) << 18, {}, {}});
+    levels.push_back(Level{0, std::int64_t(1) << 18, 0, {}, {}});
     for (int shift : {4, 8, 12})
-        levels.push_back(Level{shift, std::int64_t(1) << 16, {}, {}});
+        levels.push_back(Level{shift, std::int64_t(1) << 16, 0, {}, {}});
 }
 
 void History::clear()
@@ -25,6 +25,7 @@ void History::clear()
     count = 0;
     channels = 0;
     for (Level &level : levels) {
+        level.used = 0;
         for (int c = 0; c < maxChannels; ++c) {
             std::vector<float>().swap(level.lo[c]);
             std::vector<float>().swap(level.hi[c]);
@@ -37,13 +38,12 @@ void History::setChannelCount(int newCount)
     newCount = std::min(newCount, maxChannels);
     for (int c = channels; c < newCount; ++c) {
         for (Level &level : levels) {
-            const auto size = static_cast<std::size_t>(level.capacity);
             // Samples from before the channel appeared hold no value.
             if (level.shift == 0) {
-                level.lo[c].assign(size, std::numeric_limits<float>::quiet_NaN());
+                level.lo[c].assign(level.used, std::numeric_limits<float>::quiet_NaN());
             } else {
-                level.lo[c].assign(size, kEmptyLo);
-                level.hi[c].assign(size, kEmptyHi);
+                level.lo[c].assign(level.used, kEmptyLo);
+                level.hi[c].assign(level.used, kEmptyHi);
             }
         }
     }
@@ -56,6 +56,15 @@ void History::append(const float *values)
     for (Level &level : levels) {
         const std::int64_t block = i >> level.shift;
         const auto slot = static_cast<std::size_t>(block & (level.capacity - 1));
+        if (slot == level.used) {
+            // Blocks come in order, so a ring that is not yet full grows by its next slot.
+            ++level.used;
+            for (int c = 0; c < channels; ++c) {
+                level.lo[c].push_back(level.shift == 0 ? values[c] : kEmptyLo);
+                if (level.shift != 0)
+                    level.hi[c].push_back(kEmptyHi);
+            }
+        }
         if (level.shift == 0) {
             for (int c = 0; c < channels; ++c)
                 level.lo[c][slot] = values[c];

@@ -16,7 +16,7 @@ public:
     History();
 
     void clear();
-    // Channels are only ever added; each costs its share of the bound when it first appears.
+    // Channels are only ever added; each grows to its share of the bound as samples come.
     void setChannelCount(int count);
     int channelCount() const { return channels; }
     // One sample of every channel; NaN where a channel had no value.
@@ -38,6 +38,9 @@ private:
     {
         int shift; // log2 of the samples in a block
         std::int64_t capacity; // blocks held, a power of 2
+        // Slots in use: the rings grow to their capacity as samples come, so that a channel's
+        // appearance does not fill megabytes at once.
+        std::size_t used = 0;
         std::vector<float> lo[maxChannels];
         std::vector<float> hi[maxChannels]; // empty on the raw level
     };
