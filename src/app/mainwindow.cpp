@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -56,6 +57,8 @@ MainWindow::MainWindow(QWidget *parent)
             && silentMs >= StreamWatch::silenceNoteMs(serialPort->baudRate(QSerialPort::Input));
         return note ? silentMs : -1;
     });
+    // Once the window is up, what earlier runs left behind is offered back.
+    QTimer::singleShot(0, this, &MainWindow::offerLeftovers);
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
     connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
 

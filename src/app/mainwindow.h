@@ -54,6 +54,7 @@ private:
     void showFileError(const QString &text, const QString &reason);
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
+    void offerLeftovers();
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;

@@ -3,6 +3,7 @@
 #include "serial/capturefile.h"
 
 #include "serial/capturestore.h"
+#include "serial/privatefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -146,16 +147,16 @@ SaveOutcome saveInPlace(const QString &fileName, const CaptureSnapshot &capture,
     if (!target.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return {SaveResult::OpenFailed, target.errorString()};
     const QString folder = CaptureStore::defaultFolder();
-    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QTemporaryFile backup(folder + QStringLiteral("/saved-over-XXXXXX.txt"));
     QString reason;
-    if (!backup.open()) {
-        reason = QDir::toNativeSeparators(folder) + ": " + backup.errorString();
-    } else if (copyRest(&target, &backup, &reason) && backup.flush()) {
-        reason.clear();
-    } else if (reason.isEmpty()) {
-        reason = backup.errorString();
+    // The capture's own folder, as private: made so from the start, or refused.
+    if (PrivateFile::makeFolder(folder, &reason) && PrivateFile::checkFolder(folder, &reason)) {
+        if (!backup.open())
+            reason = QDir::toNativeSeparators(folder) + ": " + backup.errorString();
+        else if (copyRest(&target, &backup, &reason) && backup.flush())
+            reason.clear();
+        else if (reason.isEmpty())
+            reason = backup.errorString();
     }
     if (!reason.isEmpty())
         return {SaveResult::OpenFailed,

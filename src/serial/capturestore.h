@@ -28,6 +28,9 @@ public:
     // False when the capture's file could not be read, with *reason set.
     bool read(const std::function<bool(const QByteArray &)> &sink, QString *reason) const;
 
+    // A capture file that an earlier run left behind; the file stays when the snapshot goes.
+    static CaptureSnapshot ofLeftover(const QString &path, qint64 size);
+
     // All the bytes at once; for small captures.
     QByteArray readAll() const;
 
@@ -53,6 +56,7 @@ public:
     ~CaptureStore() override;
 
     static QString defaultFolder();
+    QString folder() const { return folderPath; }
 
     void append(const QByteArray &bytes);
     // Empties the capture. A save still reading the old bytes keeps them until it is done.
@@ -77,11 +81,25 @@ public:
     CaptureSnapshot snapshot() const;
     // The file the capture is being written to; empty before it is made.
     QString filePath() const;
+    // Whether path names the file the capture is being written to, or another capture file in
+    // its folder: one that a run left behind is offered at the next start, and may be removed.
+    bool isOwnFile(const QString &path) const;
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
 
     // How long received bytes may wait in memory before they are handed to the writer.
     static constexpr int FlushIntervalMs = 200;
+    // How long written bytes may wait before the writer asks the system to put them on the disk.
+    static constexpr int SyncIntervalMs = 700;
+
+    // For tests and benchmarks: called on the writer's thread as each block is about to be
+    // written (the file made and checked), and before and after each sync, with the bytes the
+    // file held then. It may block, to hold the writer.
+    enum class WriterStep { Writing, Syncing, Synced };
+    using WriterProbe = std::function<void(WriterStep, qint64)>;
+    void setWriterProbe(const WriterProbe &probe);
+    // For benchmarks: the wait before a sync; negative, never a sync.
+    void setSyncInterval(int ms);
 
 signals:
     // The disk refused the capture: from now on it is kept in memory.
@@ -90,10 +108,10 @@ signals:
 private:
     friend class SpoolWriter;
     void written(quint64 generation, qint64 confirmedSize);
-    void failed(quint64 generation, qint64 confirmedSize, const QString &reason);
+    void failed(quint64 generation, qint64 confirmedSize, const QString &reason, bool contentLost);
     void dropConfirmed(qint64 confirmedSize);
 
-    QString folder;
+    QString folderPath;
     QThread *thread = nullptr;
     SpoolWriter *writer = nullptr;
     QSharedPointer<SpoolFile> current;

@@ -2,9 +2,11 @@
 
 #include "app/capturestatus.h"
 #include "app/mainwindow.h"
+#include "serial/capturerecovery.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -18,6 +20,14 @@ void MainWindow::on_actionSave_triggered()
         = QFileDialog::getSaveFileName(this, tr("save file"), QStringLiteral("."), tr(FileFilter));
     if (fileName.isEmpty())
         return;
+    if (receivedChunks->isOwnFile(fileName)) {
+        // The program removes such files, and the saved capture with them.
+        showFileError(tr("Could not save file"),
+                      tr("%1 is one of the program's own capture files, which it removes; "
+                         "choose another name.")
+                          .arg(QDir::toNativeSeparators(fileName)));
+        return;
+    }
 
     // What has arrived by now, however long the writing takes and whatever happens meanwhile.
     saver->save(fileName, receivedChunks->snapshot());
@@ -38,6 +48,15 @@ void MainWindow::saveFinished(const QString &fileName, const CaptureFile::SaveOu
         showFileError(tr("Could not save file"), outcome.reason);
         break;
     }
+}
+
+void MainWindow::offerLeftovers()
+{
+    if (!isVisible())
+        return;
+    auto *recovery = new CaptureRecovery(receivedChunks->folder(), saver, this);
+    connect(recovery, &CaptureRecovery::saveStarted, captureStatus, &CaptureStatus::saveStarted);
+    recovery->offer();
 }
 
 void MainWindow::on_actionOpen_triggered()

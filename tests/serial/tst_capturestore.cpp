@@ -5,15 +5,33 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QScopeGuard>
+#include <QSemaphore>
+
+#include <atomic>
 #include <cerrno>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testfiles::fileBytes;
 using testfiles::systemText;
 using testfiles::writeFile;
 
 namespace {
+
+// The stream a killed child sends: every byte depends on its place, so a byte out of place, a
+// zero that was never sent or a gap shows.
+QByteArray streamBytes(qint64 from, int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        const quint64 at = quint64(from + i);
+        bytes[i] = char(((at ^ (at >> 8) ^ (at >> 16)) * 167 + 13) & 0xff);
+    }
+    return bytes;
+}
 
 constexpr QFile::Permissions OthersMay = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
     | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
@@ -34,6 +52,15 @@ private slots:
     void clearStartsAfresh();
     void storageFaults_data();
     void storageFaults();
+    void lateReportAboutEarlierFile();
+    void streamReachesDiskWhileItFlows();
+    void nextStartTriesDiskAgain();
+    void syncsWhileDataArrives();
+    void changedFromOutside_data();
+    void changedFromOutside();
+    void privateUnderOpenUmask();
+    void percentInFolderName();
+    void killLeavesPrefix();
 };
 
 void TestCaptureStore::snapshotsKeepWhatTheyHad()
@@ -112,6 +139,247 @@ void TestCaptureStore::clearStartsAfresh()
     QCOMPARE(store.snapshot().readAll(), QByteArray("new"));
 }
 
+// A report about the previous capture's file that arrives after a Start counts nothing of the
+// new capture as being on the disk.
+void TestCaptureStore::lateReportAboutEarlierFile()
+{
+    QSemaphore writing;
+    QSemaphore release;
+    std::atomic<int> calls{0};
+    CaptureStore store(dir.filePath("cache"));
+    // Let go on every way out, a failed check included, before the store waits for its writer.
+    const auto letGo = qScopeGuard([&release] { release.release(1000); });
+    store.setWriterProbe([&](CaptureStore::WriterStep step, qint64) {
+        if (step != CaptureStore::WriterStep::Writing || ++calls != 2)
+            return;
+        writing.release();
+        release.acquire();
+    });
+    store.append("old");
+    store.flush();
+    store.clear();
+    store.append("new!");
+    store.flush();
+    // Held before its second block: the first one's report waits in our queue, unread.
+    QVERIFY(writing.tryAcquire(1, 30000));
+    QCoreApplication::processEvents();
+    QCOMPARE(store.sizeOnDisk(), qint64(0));
+    QCOMPARE(store.snapshot().readAll(), QByteArray("new!"));
+    release.release(1000);
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(4));
+    QCOMPARE(fileBytes(store.filePath()), QByteArray("new!"));
+}
+
+// Small deliveries that never pause still reach the file a few times a second, not only once a
+// MiB has gathered: a crash loses a fraction of a second.
+void TestCaptureStore::streamReachesDiskWhileItFlows()
+{
+    CaptureStore store(dir.filePath("cache"));
+    QTimer delivery;
+    delivery.setInterval(CaptureStore::FlushIntervalMs / 10);
+    connect(&delivery, &QTimer::timeout, [&store] { store.append("sample\n"); });
+    delivery.start();
+    QTRY_VERIFY_WITH_TIMEOUT(store.sizeOnDisk() > 0, 30000);
+    QVERIFY(delivery.isActive());
+    delivery.stop();
+    QTRY_COMPARE(store.sizeOnDisk(), store.size());
+}
+
+// After the disk refused one capture, the next Start tries it again.
+void TestCaptureStore::nextStartTriesDiskAgain()
+{
+    const QString blocker = dir.filePath("not-yet");
+    QVERIFY(writeFile(blocker, ""));
+    CaptureStore store(blocker + "/cache");
+    QSignalSpy failures(&store, &CaptureStore::storageFailed);
+    store.append("refused");
+    store.flush();
+    QVERIFY(failures.wait(30000));
+    QVERIFY(QFile::remove(blocker));
+
+    store.clear();
+    store.append("kept on disk");
+    store.flush();
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(12));
+    QCOMPARE(store.sizeInMemory(), qint64(0));
+    QCOMPARE(fileBytes(store.filePath()), QByteArray("kept on disk"));
+}
+
+// While data arrives the file is synced again and again, each time up to its end, far less
+// often than it is written; once data stops, one last sync, then none.
+void TestCaptureStore::syncsWhileDataArrives()
+{
+    // Before the store, so that they outlive its writer.
+    std::atomic<int> writes{0};
+    std::atomic<int> syncs{0};
+    std::atomic<qint64> synced{-1};
+    CaptureStore store(dir.filePath("cache"));
+    store.setWriterProbe([&](CaptureStore::WriterStep step, qint64 bytes) {
+        if (step == CaptureStore::WriterStep::Writing)
+            ++writes;
+        if (step == CaptureStore::WriterStep::Synced) {
+            ++syncs;
+            synced = bytes;
+        }
+    });
+    QTimer delivery;
+    delivery.setInterval(5);
+    connect(&delivery, &QTimer::timeout, [&store] {
+        store.append(QByteArray(100, 'x'));
+        store.flush();
+    });
+    delivery.start();
+    QTRY_VERIFY_WITH_TIMEOUT(syncs >= 3, 60000);
+    delivery.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(synced == store.size(), 10000);
+    QVERIFY2(
+        syncs * 4 <= writes,
+        qPrintable(QStringLiteral("%1 syncs for %2 writes").arg(syncs.load()).arg(writes.load())));
+    // Idle: room for a sync that must not come.
+    const int before = syncs;
+    QTest::qWait(3 * CaptureStore::SyncIntervalMs);
+    QCOMPARE(syncs.load(), before);
+}
+
+void TestCaptureStore::changedFromOutside_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("frontLost");
+    QTest::newRow("cut short") << "truncate" << true;
+    QTest::newRow("cut short while a block is written") << "truncate-during" << true;
+    QTest::newRow("written into") << "overwrite" << true;
+    QTest::newRow("replaced by another file") << "replace" << false;
+}
+
+// The capture's file changed by someone else is noticed by the next block at the latest; the
+// user learns what is lost, the rest is kept in memory, and no save holds bytes never received.
+void TestCaptureStore::changedFromOutside()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, frontLost);
+    CaptureStore store(dir.filePath("changed-cache"));
+    QSignalSpy failures(&store, &CaptureStore::storageFailed);
+    const QByteArray front(12641, 'f');
+    store.append(front);
+    store.flush();
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(front.size()));
+    const QString path = store.filePath();
+    const CaptureSnapshot before = store.snapshot();
+    if (change == "truncate-during") {
+        // Between the writer's look at the file and its write.
+        store.setWriterProbe([path](CaptureStore::WriterStep step, qint64) {
+            if (step == CaptureStore::WriterStep::Writing)
+                QFile::resize(path, 0);
+        });
+    } else if (change == "truncate") {
+        QVERIFY(QFile::resize(path, 0));
+    } else if (change == "overwrite") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QTest::qWait(20); // a later modification time than the store's own write
+        QVERIFY(file.write("other") == 5);
+        file.close();
+    } else {
+        const QString other = dir.filePath("other.txt");
+        QVERIFY(writeFile(other, "someone else's"));
+        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData())
+                == 0);
+    }
+    const QByteArray rest(12184, 'r');
+    store.append(rest);
+    store.flush();
+    QVERIFY(failures.wait(30000));
+    const QString reason = failures.first().first().toString();
+    QVERIFY2(reason.startsWith(
+                 path + (frontLost ? ": changed from outside" : ": replaced from outside")),
+             qPrintable(reason));
+    QCOMPARE(reason.contains(QLocale().toString(12641) + " bytes"), frontLost);
+    QVERIFY(store.sizeInMemory() > 0);
+    const QByteArray kept = frontLost ? rest : front + rest;
+    QCOMPARE(store.size(), qint64(kept.size()));
+    QCOMPARE(store.snapshot().readAll(), kept);
+    store.append("more");
+    QCOMPARE(store.snapshot().readAll(), kept + "more");
+    QCOMPARE(failures.size(), 1);
+    // A save that took its snapshot before the change never writes what someone else put there.
+    QByteArray read;
+    QString why;
+    const bool readable = before.read(
+        [&read](const QByteArray &block) {
+            read += block;
+            return true;
+        },
+        &why);
+    QVERIFY2(frontLost ? !readable : read == front, qPrintable(why));
+    if (!frontLost) {
+        // Someone else's file is not ours to remove.
+        store.clear();
+        QTRY_VERIFY(store.filePath().isEmpty());
+        QCOMPARE(fileBytes(path), QByteArray("someone else's"));
+    }
+}
+
+// Every folder made on the way and the file are the user's alone from their first moment.
+void TestCaptureStore::privateUnderOpenUmask()
+{
+    const mode_t old = ::umask(0);
+    const auto restore = qScopeGuard([old] { ::umask(old); });
+    const QString top = dir.filePath("open-umask");
+    CaptureStore store(top + "/a/b");
+    store.append("private");
+    store.flush();
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(7));
+    const QStringList made{top, top + "/a", top + "/a/b", store.filePath(),
+                           store.filePath() + ".lock"};
+    for (const QString &name : made) {
+        struct stat st = {};
+        QVERIFY2(::stat(QFile::encodeName(name).constData(), &st) == 0, qPrintable(name));
+        QVERIFY2((st.st_mode & 077) == 0, qPrintable(name));
+    }
+}
+
+// A "%1" in the cache path is taken as it stands.
+void TestCaptureStore::percentInFolderName()
+{
+    const QString folder = dir.filePath("%1 %2 100% cache");
+    CaptureStore store(folder);
+    QSignalSpy failures(&store, &CaptureStore::storageFailed);
+    store.append("percent");
+    store.flush();
+    QTRY_COMPARE(store.sizeOnDisk(), qint64(7));
+    QCOMPARE(QFileInfo(store.filePath()).path(), folder);
+    QCOMPARE(fileBytes(store.filePath()), QByteArray("percent"));
+    QVERIFY(failures.isEmpty());
+}
+
+// Killed at random moments during a fast stream, the store leaves a file that is exactly the
+// stream's first bytes.
+void TestCaptureStore::killLeavesPrefix()
+{
+    QRandomGenerator random(21);
+    const QString folder = dir.filePath("killed");
+    qint64 lostMost = 0;
+    for (int kill = 0; kill < 50; ++kill) {
+        QDir(folder).removeRecursively();
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--stream", folder});
+        QVERIFY(child.waitForReadyRead(30000));
+        QTest::qWait(int(random.bounded(50, 600)));
+        child.kill();
+        QVERIFY(child.waitForFinished(30000));
+        const QStringList files = QDir(folder).entryList({"capture-*.txt"}, QDir::Files);
+        QVERIFY2(files.size() <= 1, qPrintable(files.join(' ')));
+        const QByteArray kept
+            = files.isEmpty() ? QByteArray() : fileBytes(folder + '/' + files.first());
+        QVERIFY2(kept == streamBytes(0, kept.size()),
+                 qPrintable(
+                     QStringLiteral("kill %1: %2 bytes, not a prefix").arg(kill).arg(kept.size())));
+        const QList<QByteArray> sent = child.readAllStandardOutput().trimmed().split('\n');
+        lostMost = qMax(lostMost, sent.last().toLongLong() - kept.size());
+    }
+    qInfo("most bytes sent but not in the file at a kill: %lld", lostMost);
+}
+
 void TestCaptureStore::storageFaults_data()
 {
     QTest::addColumn<QString>("mode");
@@ -119,12 +387,22 @@ void TestCaptureStore::storageFaults_data()
     QTest::newRow("folder cannot be made") << "--under-a-file" << systemText(ENOTDIR);
     // The signal an exceeded limit raises would end the program if it were not held off.
     QTest::newRow("file-size limit") << "--size-limit" << systemText(EFBIG);
+    // Root passes any permission, so the child drops to an unprivileged user first.
+    QTest::newRow("parent read-only") << "--parent-read-only"
+                                      << "/ro/cache: " + systemText(EACCES);
+    QTest::newRow("others may write") << "--others-may-write"
+                                      << "/open/cache: others may write into the folder";
+    QTest::newRow("another user's folder") << "--another-users"
+                                           << "/foreign/cache: the folder belongs to another user";
 }
 
 void TestCaptureStore::storageFaults()
 {
     QFETCH(QString, mode);
     QFETCH(QString, reason);
+    if (mode == "--another-users" && ::getuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {mode, dir.path()});
     QVERIFY(child.waitForFinished(60000));
@@ -144,6 +422,19 @@ int childMain(const QString &mode, const QString &folder)
     if (mode == "--under-a-file") {
         cache = folder + "/a-file/cache";
         writeFile(folder + "/a-file", "");
+    } else if (mode == "--parent-read-only") {
+        cache = folder + "/ro/cache";
+        QDir(folder).mkpath("ro");
+        ::chmod(QFile::encodeName(folder + "/ro").constData(), 0555);
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 1;
+    } else if (mode == "--others-may-write" || mode == "--another-users") {
+        const bool open = mode == "--others-may-write";
+        cache = folder + (open ? "/open/cache" : "/foreign/cache");
+        QDir(folder).mkpath(cache);
+        if (open ? ::chmod(QFile::encodeName(cache).constData(), 0777) != 0
+                 : ::chown(QFile::encodeName(cache).constData(), 65534, 65534) != 0)
+            return 1;
     } else {
         const rlimit limit{64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
@@ -172,11 +463,34 @@ int childMain(const QString &mode, const QString &folder)
     return 0;
 }
 
+// Child mode: a stream of about 4 MB/s in 4 KiB deliveries, until the process is killed. Prints
+// how much was sent, every 50 ms.
+int streamForever(const QString &folder)
+{
+    CaptureStore store(folder);
+    qint64 sent = 0;
+    QTimer delivery;
+    QObject::connect(&delivery, &QTimer::timeout, [&] {
+        store.append(streamBytes(sent, 4096));
+        sent += 4096;
+    });
+    delivery.start(1);
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, [&] {
+        std::printf("%lld\n", static_cast<long long>(sent));
+        std::fflush(stdout);
+    });
+    progress.start(50);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--stream") == 0)
+        return streamForever(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && qstrncmp(argv[1], "--", 2) == 0)
         return childMain(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     TestCaptureStore test;

@@ -46,6 +46,12 @@ void ModalAnswerer::answer()
         });
     } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         QAbstractButton *button = box->button(QMessageBox::Yes);
+        for (QAbstractButton *offered : box->buttons()) {
+            if (!choice.isEmpty() && offered->text() == choice)
+                button = offered;
+        }
+        if (button && button->text() == choice)
+            boxes << box->windowTitle() + ": " + box->text() + '\n' + box->informativeText();
         if (!button) {
             boxes << box->windowTitle() + ": " + box->text();
             const QWidget *window = box->parentWidget();
@@ -54,6 +60,10 @@ void ModalAnswerer::answer()
             statusAtBoxes << (status ? status->text() : QString());
             button = box->button(QMessageBox::Ok);
         }
-        QTimer::singleShot(0, button, &QAbstractButton::click);
+        // A box of its own buttons only, none of them chosen: its Escape answer.
+        if (!button)
+            button = box->escapeButton();
+        if (button)
+            QTimer::singleShot(0, button, &QAbstractButton::click);
     }
 }

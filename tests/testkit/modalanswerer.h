@@ -6,8 +6,9 @@
 #include <QTimer>
 
 // Answers the modal windows the program opens while a test drives it: a file dialog gets
-// the chosen name (or is cancelled), an overwrite question is confirmed, and every other
-// message box is recorded as "title: text" and closed.
+// the chosen name (or is cancelled), an overwrite question is confirmed, a box with a button
+// of the chosen text gets it clicked, and every other message box is recorded as
+// "title: text" and closed.
 class QWidget;
 
 class ModalAnswerer : public QObject
@@ -18,6 +19,7 @@ public:
     explicit ModalAnswerer(QObject *parent = nullptr);
 
     QString fileName; // null: cancel file dialogs
+    QString choice; // a message box with a button of this text gets it clicked
     QStringList boxes; // message boxes seen
     QStringList statusAtBoxes; // the main window's status text when each box was seen
     QStringList fileDialogs; // "caption|directory|filters" of file dialogs seen

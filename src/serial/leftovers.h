@@ -1,0 +1,35 @@
+#ifndef LEFTOVERS_H
+#define LEFTOVERS_H
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+// A capture file that a run left behind when it ended without quitting. While this is held, its
+// lock is ours: no other run offers or touches it.
+struct LeftoverCapture
+{
+    QString path;
+    qint64 size = 0;
+    QDateTime lastWritten;
+    // Empty when it can be read; else the system's reason why not.
+    QString unreadable;
+    std::shared_ptr<QLockFile> lock;
+};
+
+namespace Leftovers {
+
+// The captures in folder whose program is gone. Empty ones are removed on the way; files that
+// are not the user's, or in a folder that is not the user's alone, are left as they are.
+QList<LeftoverCapture> find(const QString &folder);
+
+// Removes the file and then its lock. False, saying why, when the file stays.
+bool remove(LeftoverCapture *leftover, QString *reason);
+
+} // namespace Leftovers
+
+#endif // LEFTOVERS_H
