@@ -34,12 +34,34 @@ void makeLine(std::uint64_t number, std::size_t length, char *line)
     line[length - 1] = '\n';
 }
 
+// Channel c of line n: a slow triangle, offset by channel, with a spike every 997 lines.
+void makeNumberLine(std::uint64_t number, int channels, char *line)
+{
+    for (int c = 0; c < channels; ++c) {
+        long value = static_cast<long>((number + std::uint64_t(c) * 250) % 2000);
+        value = (value < 1000 ? value : 2000 - value) - 500;
+        if (number % 997 == std::uint64_t(c))
+            value = 9999;
+        char *field = line + std::ptrdiff_t(6) * c;
+        field[0] = value < 0 ? '-' : '+';
+        unsigned long magnitude = static_cast<unsigned long>(value < 0 ? -value : value);
+        for (int i = 4; i >= 1; --i) {
+            field[i] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        }
+        field[5] = c + 1 < channels ? ',' : '\r';
+    }
+    line[std::ptrdiff_t(6) * channels] = '\n';
+}
+
 } // namespace
 
 PtyFeeder::PtyFeeder(const Options &options)
     : opt(options)
 {
-    opt.lineBytes = std::max<std::size_t>(opt.lineBytes, 3);
+    opt.channels = std::max(opt.channels, 1);
+    opt.lineBytes = opt.content == Content::Numbers ? numberLineBytes(opt.channels)
+                                                    : std::max<std::size_t>(opt.lineBytes, 3);
     opt.writeBytes = std::max<std::size_t>(opt.writeBytes, 1);
 }
 
@@ -112,12 +134,17 @@ void PtyFeeder::fill(const Options &options, std::uint64_t offset, char *out, st
             out[i] = alphabet[(offset + i) % 64];
         return;
     }
-    const std::size_t length = options.lineBytes;
+    const std::size_t length = options.content == Content::Numbers
+        ? numberLineBytes(options.channels)
+        : options.lineBytes;
     std::vector<char> line(length);
     std::uint64_t number = offset / length;
     std::size_t pos = static_cast<std::size_t>(offset % length);
     while (n > 0) {
-        makeLine(number++, length, line.data());
+        if (options.content == Content::Numbers)
+            makeNumberLine(number++, options.channels, line.data());
+        else
+            makeLine(number++, length, line.data());
         const std::size_t count = std::min(n, length - pos);
         std::memcpy(out, line.data() + pos, count);
         out += count;

@@ -21,13 +21,17 @@ public:
     enum class Content {
         Lines, // fixed-length lines: a 12-digit line number, filler, CRLF
         NoLineEnds, // printable ASCII that never ends a line
+        Numbers, // lines of `channels` numbers like "-0123,+0456", CRLF
     };
+    // The length of a Numbers line, CRLF included.
+    static std::size_t numberLineBytes(int channels) { return 6 * std::size_t(channels) + 1; }
 
     // What to send and how fast.
     struct Options
     {
         Content content = Content::Lines;
-        std::size_t lineBytes = 64; // CRLF included
+        std::size_t lineBytes = 64; // CRLF included; for Numbers, set from channels
+        int channels = 1; // values per line, for Numbers
         double bytesPerSecond = 0; // 0: as fast as the pty accepts
         // Paced writes wait until this much is due, like a USB adapter's packets.
         double tickSeconds = 0.001;

@@ -95,7 +95,10 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOptions({
         {"rate", "Bytes per second; 0 writes as fast as the pty takes them (0).", "B", "0"},
-        {"content", "lines (numbered, ending in CRLF) or noline (no line ends).", "KIND", "lines"},
+        {"content",
+         "lines (numbered, ending in CRLF), noline (no line ends) or numbers (lines of numbers).",
+         "KIND", "lines"},
+        {"channels", "Numbers a line, for numbers (1).", "N", "1"},
         {"line-bytes", "Line length, CRLF included (64).", "N", "64"},
         {"write-bytes", "Largest single write; 1 gives one byte per write (65536).", "N", "65536"},
         {"tick-ms", "Paced writes wait until this much is due (1).", "X", "1"},
@@ -108,8 +111,11 @@ int main(int argc, char *argv[])
     parser.process(app);
     PtyFeeder::Options o;
     o.bytesPerSecond = parser.value("rate").toDouble();
-    o.content = parser.value("content") == "noline" ? PtyFeeder::Content::NoLineEnds
-                                                    : PtyFeeder::Content::Lines;
+    const QString content = parser.value("content");
+    o.content = content == "noline" ? PtyFeeder::Content::NoLineEnds
+        : content == "numbers"      ? PtyFeeder::Content::Numbers
+                                    : PtyFeeder::Content::Lines;
+    o.channels = parser.value("channels").toInt();
     o.lineBytes = parser.value("line-bytes").toUInt();
     o.writeBytes = parser.value("write-bytes").toUInt();
     o.tickSeconds = parser.value("tick-ms").toDouble() / 1000;

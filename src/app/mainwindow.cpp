@@ -5,6 +5,7 @@
 #include "app/mainwindowform.h"
 #include "app/unixsignals.h"
 #include "console/console.h"
+#include "plot/plotdock.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "settings/settingsdialog.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -27,6 +29,7 @@ MainWindow::MainWindow(QWidget *parent)
     , receivedChunks(new CaptureStore(CaptureStore::defaultFolder(), this))
     , saver(new CaptureSaver(this))
     , captureStatus(new CaptureStatus(receivedChunks, saver))
+    , plotDock(new PlotDock(this))
 {
     // Before the window is shown: desktops match its id to the desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVEX_APP_ID));
@@ -35,6 +38,9 @@ MainWindow::MainWindow(QWidget *parent)
     // setCentralWidget() deleted the form's placeholder and its layout.
     form->centralWidget = nullptr;
     form->verticalLayout = nullptr;
+    addDockWidget(Qt::BottomDockWidgetArea, plotDock);
+    plotDock->hide();
+    form->menuTools->addAction(plotDock->toggleViewAction());
 
     setConnected(false);
     form->actionQuit->setEnabled(true);
@@ -117,6 +123,7 @@ void MainWindow::connectActions()
     connect(form->actionQuit, &QAction::triggered, this, &MainWindow::close);
     connect(form->actionConfigure, &QAction::triggered, settingsDialog, &SettingsDialog::show);
     connect(form->actionClear, &QAction::triggered, console, &Console::clear);
+    connect(form->actionClear, &QAction::triggered, plotDock, &PlotDock::clear);
     connect(form->actionAbout, &QAction::triggered, this, &MainWindow::about);
     connect(form->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
     connect(form->actionStart_Stop_2, &QAction::triggered, this, &MainWindow::dataReceiveStart);

@@ -12,6 +12,7 @@ class CaptureStatus;
 class CaptureStore;
 class Console;
 class MainWindowForm;
+class PlotDock;
 class QLabel;
 class SettingsDialog;
 
@@ -68,6 +69,8 @@ private:
     // Whether the device streams though we believe it idle, and the port a capture runs on.
     StreamWatch streamWatch;
     QString capturePort;
+    // Below the console, hidden at start; reads the same bytes as the capture.
+    PlotDock *plotDock = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindowform.h"
 #include "console/console.h"
+#include "plot/plotdock.h"
 #include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "serial/driverbuffer.h"
@@ -102,5 +103,6 @@ void MainWindow::readData()
     console->displayData(data);
     receivedChunks->append(data);
     followStream(data);
+    plotDock->append(data);
     captureStatus->dataArrived();
 }

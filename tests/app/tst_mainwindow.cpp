@@ -7,6 +7,7 @@
 #include "windowprobe.h"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -50,6 +51,11 @@ void TestMainWindow::initialState()
     QVERIFY(action("actionSave")->isEnabled());
     QVERIFY(store()->isEmpty());
     QVERIFY(testkit::settingsDialog() && testkit::settingsDialog()->isHidden());
+    // The plot is there, below the console, and hidden.
+    QVERIFY(action("actionPlot")->isCheckable() && !action("actionPlot")->isChecked());
+    auto *plot = qobject_cast<QDockWidget *>(widget("plotDock"));
+    QVERIFY(plot && plot->isHidden());
+    QCOMPARE(window->dockWidgetArea(plot), Qt::BottomDockWidgetArea);
 }
 
 void TestMainWindow::buildsWithoutWarnings()
@@ -86,6 +92,7 @@ void TestMainWindow::shortcuts_data()
     QTest::newRow("start/stop") << "Ctrl+S" << "actionStart_Stop_2";
     QTest::newRow("configure") << "Alt+C" << "actionConfigure";
     QTest::newRow("clear") << "Alt+L" << "actionClear";
+    QTest::newRow("plot") << "Alt+P" << "actionPlot";
     QTest::newRow("about") << "Alt+A" << "actionAbout";
     QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
     // clang-format on
@@ -128,7 +135,7 @@ void TestMainWindow::menusAndToolbar()
         QVERIFY2(!a->icon().pixmap(24).isNull(), qPrintable(a->objectName()));
     QCOMPARE(seen,
              (QStringList{"file: Save", "Calls: C&onnect, &Disconnect, -, &Start/Stop, -, &Quit",
-                          "Tools: &Configure, C&lear", "Help: &About, About Qt",
+                          "Tools: &Configure, C&lear, Plot", "Help: &About, About Qt",
                           "toolbar: C&onnect, &Disconnect, &Configure, C&lear, &Start/Stop"}));
 }
 

@@ -129,6 +129,62 @@ private slots:
         QVERIFY2(seconds >= 0.45, qPrintable(QString::number(seconds)));
     }
 
+    // Each line has one value per channel; the first channel is the one-channel stream, and
+    // every channel is quiet noise with bursts, each at its own times.
+    void channels_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::newRow("1") << 1;
+        QTest::newRow("5") << 5;
+    }
+
+    void channels()
+    {
+        QFETCH(int, channels);
+        std::vector<std::vector<int>> values(static_cast<size_t>(channels));
+        for (int run : channels == 1 ? std::vector<int>{1} : std::vector<int>{1, channels}) {
+            devsim::DeviceOptions options;
+            options.fast = true;
+            options.channels = run;
+            devsim::SimulatedDevice device(options);
+            std::string error;
+            QVERIFY2(device.open(&error), error.c_str());
+            device.start();
+            Host host(device.path());
+            QVERIFY(host.ok && host.send("s"));
+            const QList<QByteArray> lines
+                = QByteArray::fromStdString(host.read(200000)).split('\n');
+            QVERIFY(lines.size() > 6000);
+            for (int i = 0; i < 6000; ++i) {
+                const QList<QByteArray> fields = lines[i].trimmed().split(',');
+                QCOMPARE(fields.size(), run);
+                if (run == 1 && channels > 1) {
+                    values[0].push_back(fields[0].toInt());
+                } else {
+                    for (int c = 0; c < run; ++c) {
+                        bool ok = false;
+                        const int v = fields[c].toInt(&ok);
+                        QVERIFY(ok);
+                        if (c == 0 && channels > 1)
+                            QCOMPARE(v, values[0][size_t(i)]);
+                        else
+                            values[size_t(c)].push_back(v);
+                    }
+                }
+            }
+        }
+        for (std::vector<int> &channel : values) {
+            std::vector<int> size;
+            for (int v : channel)
+                size.push_back(std::abs(v));
+            std::sort(size.begin(), size.end());
+            QVERIFY2(size[size.size() / 2] < 30 && size.back() > 150,
+                     qPrintable(QStringLiteral("median %1, peak %2")
+                                    .arg(size[size.size() / 2])
+                                    .arg(size.back())));
+        }
+    }
+
     // The command-line device as a user runs it: path on stdout, a link, the host's bytes
     // logged raw, and a clean exit that removes the link.
     void cliSession_data()

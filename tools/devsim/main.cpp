@@ -23,10 +23,13 @@ const char kUsage[]
       "\n"
       "Options:\n"
       "  --link PATH          also create a symbolic link PATH to the device (removed at exit)\n"
-      "  --pattern KIND       samples (default): one EMG value in microvolts per line, CRLF;\n"
+      "  --pattern KIND       samples (default): EMG values in microvolts, one line per sample, "
+      "CRLF;\n"
       "                       test: a UTF-8 test pattern with multi-byte characters, NULs and "
       "CRLFs\n"
       "  --rate N             samples per second in samples mode (default 1000)\n"
+      "  --channels N         values per line in samples mode, comma-separated (default 1, "
+      "at most 64)\n"
       "  --seed N             seed of the noise and test pattern (default 1)\n"
       "  --bytes N            stop streaming after N bytes in total\n"
       "  --hangup-after N     vanish like an unplugged adapter after sending N bytes, then exit\n"
@@ -120,6 +123,9 @@ std::string parseArguments(int argc, char **argv, CliOptions *options, bool *hel
         } else if (arg == "--rate") {
             problem = number(1000000, 1, &n);
             options->device.sampleRate = static_cast<int>(n);
+        } else if (arg == "--channels") {
+            problem = number(64, 1, &n);
+            options->device.channels = static_cast<int>(n);
         } else if (arg == "--seed") {
             problem = number(std::numeric_limits<std::uint32_t>::max(), 0, &n);
             options->device.seed = static_cast<std::uint32_t>(n);

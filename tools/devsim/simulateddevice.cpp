@@ -47,13 +47,16 @@ struct SimulatedDevice::Private
     explicit Private(const DeviceOptions &options)
         : opt(options)
         , pattern(options.seed, patternLimit(options))
-        , emg(options.seed, options.sampleRate)
         , chunkRng(0x6368756E6B73ull ^ options.seed)
     {
         if (opt.chunkBytes == 0)
             opt.chunkBytes = 1;
         if (opt.sampleRate <= 0)
             opt.sampleRate = 1000;
+        opt.channels = std::max(1, std::min(opt.channels, 64));
+        // Channel 1 keeps the stream of a one-channel device; each other fires on its own.
+        for (int c = 0; c < opt.channels; ++c)
+            emg.emplace_back(options.seed + 7919u * static_cast<std::uint32_t>(c), opt.sampleRate);
     }
 
     static std::uint64_t patternLimit(const DeviceOptions &o)
@@ -97,7 +100,7 @@ struct SimulatedDevice::Private
 
     // Generator state lives here so that stop() and start() continue the same stream.
     detail::PatternStream pattern;
-    detail::EmgSignal emg;
+    std::vector<detail::EmgSignal> emg;
     detail::Rng chunkRng;
     std::string pending; // generated but not yet written
 };
@@ -192,7 +195,11 @@ void SimulatedDevice::Private::produce(std::size_t budget, double &sampleTokens)
         return;
     }
     while (pending.size() < budget && (opt.fast || sampleTokens >= 1)) {
-        pending += std::to_string(emg.next());
+        for (std::size_t c = 0; c < emg.size(); ++c) {
+            if (c > 0)
+                pending += ',';
+            pending += std::to_string(emg[c].next());
+        }
         pending += "\r\n";
         if (!opt.fast)
             sampleTokens -= 1;

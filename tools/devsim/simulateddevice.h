@@ -14,6 +14,7 @@ struct DeviceOptions
 {
     Pattern pattern = Pattern::Samples;
     int sampleRate = 1000; // samples (lines) per second in Samples mode
+    int channels = 1; // comma-separated values per line in Samples mode, 1 to 64
     bool fast = false; // ignore pacing: write as fast as the pty accepts
     std::uint64_t totalBytes
         = 0; // stop streaming (device stays open) after this many bytes; 0 = no limit

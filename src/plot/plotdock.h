@@ -1,0 +1,43 @@
+#ifndef PLOTDOCK_H
+#define PLOTDOCK_H
+
+#include "plot/plotmodel.h"
+
+#include <QDockWidget>
+
+class PlotView;
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QPushButton;
+
+// The plot as a dock of the main window: the view and its controls; "Plot" shows and hides it.
+class PlotDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PlotDock(QWidget *parent = nullptr);
+
+    // Reads the numbers in a delivery; the bytes are not changed or kept.
+    void append(const QByteArray &data);
+    void clear();
+
+    const PlotModel &model() const { return plotModel; }
+    PlotView *view() const { return plotView; }
+
+private:
+    void applyRange();
+    void makeRoom(bool visible);
+
+    PlotModel plotModel;
+    PlotView *plotView = nullptr;
+    QPushButton *pauseButton = nullptr;
+    QComboBox *windowBox = nullptr;
+    QCheckBox *fixedBox = nullptr;
+    QDoubleSpinBox *lowBox = nullptr;
+    QDoubleSpinBox *highBox = nullptr;
+    bool roomMade = false;
+};
+
+#endif // PLOTDOCK_H

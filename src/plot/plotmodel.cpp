@@ -1,0 +1,102 @@
+#include "plot/plotmodel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Labels are printable ASCII, so a key that starts with a control byte is a position.
+constexpr char kPositionMark = '\x01';
+
+} // namespace
+
+PlotModel::PlotModel()
+    : parser([this](const LineParser::Field *fields, int count, int total) {
+        addLine(fields, count, total);
+    })
+{
+    clock.start();
+}
+
+std::int64_t PlotModel::now() const
+{
+    return testClock ? testClock() : clock.elapsed();
+}
+
+void PlotModel::append(const QByteArray &data)
+{
+    const std::int64_t before = samples.sampleCount();
+    parser.feed(data.constData(), static_cast<std::size_t>(data.size()));
+    meter.add(samples.sampleCount() - before, now());
+}
+
+void PlotModel::clear()
+{
+    parser.reset();
+    samples.clear();
+    meter.clear();
+    keys.clear();
+    names.clear();
+    tooMany = false;
+    lastRate = 0;
+}
+
+double PlotModel::rate() const
+{
+    const double r = meter.rate(now());
+    if (r > 0)
+        lastRate = r;
+    return r;
+}
+
+double PlotModel::axisRate(double windowSeconds) const
+{
+    rate();
+    if (lastRate > 0)
+        return lastRate;
+    // Before a rate is known, what arrived fills the window.
+    return std::max(1.0, double(samples.sampleCount()) / windowSeconds);
+}
+
+int PlotModel::channelFor(std::string_view key, int position)
+{
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] == key)
+            return static_cast<int>(i);
+    }
+    if (static_cast<int>(keys.size()) >= History::maxChannels) {
+        tooMany = true;
+        return -1;
+    }
+    keys.emplace_back(key);
+    names.push_back(key.front() == kPositionMark
+                        ? QStringLiteral("ch%1").arg(position + 1)
+                        : QString::fromLatin1(key.data(), static_cast<int>(key.size())));
+    samples.setChannelCount(static_cast<int>(keys.size()));
+    return static_cast<int>(keys.size()) - 1;
+}
+
+void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
+{
+    if (total > count)
+        tooMany = true;
+    float values[History::maxChannels];
+    std::fill(std::begin(values), std::end(values), std::numeric_limits<float>::quiet_NaN());
+    bool any = false;
+    for (int i = 0; i < count; ++i) {
+        const LineParser::Field &f = fields[i];
+        const char position[2] = {kPositionMark, char('1' + i)};
+        const int channel
+            = channelFor(f.label.empty() ? std::string_view(position, 2) : f.label, i);
+        if (channel < 0)
+            continue;
+        // A double beyond float's range has no float; the plot shows it at the edge of what it can.
+        const double max = std::numeric_limits<float>::max();
+        values[channel] = static_cast<float>(std::clamp(f.value, -max, max));
+        latestValues[channel] = f.value;
+        any = true;
+    }
+    if (any)
+        samples.append(values);
+}

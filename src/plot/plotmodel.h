@@ -1,0 +1,58 @@
+#ifndef PLOTMODEL_H
+#define PLOTMODEL_H
+
+#include "plot/history.h"
+#include "plot/lineparser.h"
+#include "plot/ratemeter.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QVector>
+
+#include <string>
+#include <string_view>
+
+// The numbers read from the stream since the last clear: channels by label or position, their
+// history, latest values and the sample rate.
+class PlotModel
+{
+public:
+    PlotModel();
+
+    // The bytes are only read.
+    void append(const QByteArray &data);
+    void clear();
+
+    const History &history() const { return samples; }
+    int channelCount() const { return samples.channelCount(); }
+    QString channelName(int channel) const { return names.value(channel); }
+    double latest(int channel) const { return latestValues[channel]; }
+    // More values in a line, or more labels, than there are channels to show.
+    bool tooManyChannels() const { return tooMany; }
+    // Measured over the last seconds; 0 when nothing arrives.
+    double rate() const;
+    // For the time axis: the rate last measured, or a guess until one is.
+    double axisRate(double windowSeconds) const;
+
+    // Milliseconds on the model's clock; tests may set it.
+    std::int64_t now() const;
+    void setClock(std::int64_t (*clock)()) { testClock = clock; }
+
+private:
+    void addLine(const LineParser::Field *fields, int count, int total);
+    int channelFor(std::string_view key, int position);
+
+    LineParser parser;
+    History samples;
+    RateMeter meter;
+    std::vector<std::string> keys;
+    QVector<QString> names;
+    double latestValues[History::maxChannels] = {};
+    bool tooMany = false;
+    mutable double lastRate = 0;
+    QElapsedTimer clock;
+    std::int64_t (*testClock)() = nullptr;
+};
+
+#endif // PLOTMODEL_H

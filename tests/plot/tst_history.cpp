@@ -1,0 +1,147 @@
+#include "plot/history.h"
+#include "plot/plotmodel.h"
+#include "plot/plotview.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void columns_data();
+    void columns();
+    void boundHolds();
+    void rate_data();
+    void rate();
+};
+
+void TestHistory::columns_data()
+{
+    QTest::addColumn<double>("perColumn");
+    QTest::addColumn<qint64>("spikeAt");
+    // From fewer samples than pixels to every level of the history, with spikes on block edges.
+    for (double perColumn : {1.0, 3.7, 15.9, 16.0, 100.0, 255.0, 1234.5, 10000.0}) {
+        for (qint64 spikeAt : {qint64(0), qint64(4095), qint64(777777)}) {
+            QTest::addRow("%g per column, spike at %lld", perColumn, spikeAt)
+                << perColumn << spikeAt;
+        }
+    }
+}
+
+void TestHistory::columns()
+{
+    QFETCH(double, perColumn);
+    QFETCH(qint64, spikeAt);
+    const int columnCount = 800;
+    const double span = perColumn * columnCount;
+    const qint64 total = qint64(span) + spikeAt + 1000;
+    const double first = double(total) - span;
+
+    History history;
+    history.setChannelCount(2);
+    QRandomGenerator random(7);
+    std::vector<float> raw(static_cast<size_t>(total));
+    for (qint64 i = 0; i < total; ++i) {
+        raw[size_t(i)] = float(random.bounded(200) - 100);
+        // Channel 1 is quiet but for one sample, which lands in view.
+        const qint64 spike = qint64(first) + spikeAt % qint64(span);
+        const float values[2] = {raw[size_t(i)], i == spike ? 5000.f : 0.f};
+        history.append(values);
+    }
+    std::vector<float> lo(columnCount), hi(columnCount);
+
+    history.columns(1, first, span, columnCount, lo.data(), hi.data());
+    QCOMPARE(*std::max_element(hi.begin(), hi.end()), 5000.f);
+
+    history.columns(0, first, span, columnCount, lo.data(), hi.data());
+    const double block = perColumn < 16 ? 1 : perColumn < 256 ? 16 : perColumn < 4096 ? 256 : 4096;
+    for (int c = 0; c < columnCount; ++c) {
+        const qint64 a = qint64(std::floor(first + c * perColumn));
+        const qint64 b = qint64(std::floor(first + (c + 1) * perColumn));
+        // Inside: every sample of the whole blocks in the column; outside: at most a block more.
+        float inLo = HUGE_VALF, inHi = -HUGE_VALF, outLo = HUGE_VALF, outHi = -HUGE_VALF;
+        for (qint64 i = std::max<qint64>(0, a - qint64(block));
+             i < std::min(total, b + qint64(block)); ++i) {
+            outLo = std::min(outLo, raw[size_t(i)]);
+            outHi = std::max(outHi, raw[size_t(i)]);
+            if (i >= qint64(std::ceil(a / block) * block)
+                && i < qint64(std::floor(b / block) * block)) {
+                inLo = std::min(inLo, raw[size_t(i)]);
+                inHi = std::max(inHi, raw[size_t(i)]);
+            }
+        }
+        QVERIFY2(lo[c] <= inLo && hi[c] >= inHi && lo[c] >= outLo && hi[c] <= outHi,
+                 qPrintable(QStringLiteral("column %1: %2..%3, true %4..%5")
+                                .arg(c)
+                                .arg(lo[c])
+                                .arg(hi[c])
+                                .arg(inLo)
+                                .arg(inHi)));
+        if (block == 1)
+            QVERIFY(lo[c] == inLo && hi[c] == inHi);
+    }
+}
+
+void TestHistory::boundHolds()
+{
+    // Eight channels for longer than the raw ring and the first level hold (3 million samples,
+    // from the parser on): each ring grows to its fixed length and no further, 20 MiB in all.
+    PlotModel model;
+    QByteArray lines;
+    for (int i = 0; i < 1000; ++i) {
+        for (int c = 0; c < 8; ++c)
+            lines += QByteArray::number((i * 37 + c * 101) % 2000 - 1000) + (c < 7 ? "," : "\r\n");
+    }
+    const std::size_t bound = 8 * ((1u << 18) + 3 * 2 * (1u << 16)) * sizeof(float);
+    for (int round = 0; round < 3000; ++round) {
+        model.append(lines);
+        QVERIFY(model.history().memoryBytes() <= bound);
+    }
+    QCOMPARE(model.history().sampleCount(), std::int64_t(3000000));
+    qInfo("history of 8 channels: %.1f MB", double(model.history().memoryBytes()) / 1048576);
+    // The newest minute at 80,000 samples a second is still drawn in full.
+    std::vector<float> lo(800), hi(800);
+    model.history().columns(7, 3000000 - 60 * 80000, 60 * 80000, 800, lo.data(), hi.data());
+    QVERIFY(std::all_of(lo.begin(), lo.end(), [](float v) { return v >= -1000; }));
+    QVERIFY(std::all_of(hi.begin(), hi.end(), [](float v) { return v <= 999; }));
+}
+
+void TestHistory::rate_data()
+{
+    QTest::addColumn<int>("lines"); // a delivery
+    QTest::addColumn<int>("everyMs");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a line a millisecond") << 1 << 1 << "1,000 samples/s";
+    QTest::newRow("USB bursts") << 64 << 64 << "1,000 samples/s";
+    QTest::newRow("fast") << 37 << 3 << "12,300 samples/s";
+    QTest::newRow("slow") << 1 << 12 << "83 samples/s";
+}
+
+void TestHistory::rate()
+{
+    QFETCH(int, lines);
+    QFETCH(int, everyMs);
+    QFETCH(QString, shown);
+    static std::int64_t now = 0;
+    now = 0;
+    PlotModel model;
+    model.setClock([] { return now; });
+    QByteArray delivery;
+    for (int i = 0; i < lines; ++i)
+        delivery += "5\r\n";
+    for (; now < 5000; now += everyMs)
+        model.append(delivery);
+    QCOMPARE(PlotView::rateText(model.rate()), shown);
+    // Once the samples stop, the rate falls to nothing; the axis keeps the last one.
+    now += 1500;
+    QCOMPARE(model.rate(), 0.0);
+    QCOMPARE(qRound(model.axisRate(5)), qRound(1000.0 * lines / everyMs));
+}
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
