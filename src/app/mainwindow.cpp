@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/capturestatus.h"
+#include "app/consolecontrol.h"
 #include "app/mainwindowform.h"
 #include "app/unixsignals.h"
 #include "console/console.h"
@@ -71,8 +72,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
     connect(console, &Console::getData, this, &MainWindow::writeData);
-    // Ended by a signal, the program would leave the port locked.
+    // Ended by a signal, or by its console on Windows, the program would not close the port.
     quitOnTerminationSignals(this);
+    quitOnConsoleControl(this);
 }
 
 MainWindow::~MainWindow()

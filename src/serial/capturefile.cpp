@@ -3,6 +3,7 @@
 #include "serial/capturefile.h"
 
 #include "serial/capturestore.h"
+#include "serial/devicepath.h"
 #include "serial/privatefile.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#endif
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
 #endif
 
 namespace {
@@ -180,13 +185,85 @@ SaveOutcome saveInPlace(const QString &fileName, const CaptureSnapshot &capture,
     return outcome;
 }
 
-#ifndef Q_OS_UNIX
+#ifdef Q_OS_WIN
+// The system's words for an error code. Not qt_error_string(), which reads some codes as errno.
+QString windowsErrorText(DWORD code)
+{
+    wchar_t *text = nullptr;
+    const DWORD size = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString result = size > 0 ? QString::fromWCharArray(text, int(size)).trimmed()
+                                    : QStringLiteral("error %1").arg(code);
+    LocalFree(text);
+    return result;
+}
+
+// A device or a pipe. Opened only if it exists, so that it is neither created nor truncated as
+// QFile would; written in overlapped pieces, so that a cancel can take back a write that the far
+// end does not take.
 SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {SaveResult::OpenFailed, file.errorString()};
-    return copyTo(&file, capture, control);
+    const HANDLE handle
+        = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(fileName).utf16()),
+                      GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {SaveResult::OpenFailed, windowsErrorText(GetLastError())};
+    OVERLAPPED pending = {};
+    pending.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!pending.hEvent) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        return {SaveResult::OpenFailed, windowsErrorText(error)};
+    }
+    SaveOutcome outcome;
+    QString readFailure;
+    const bool read = capture.read(
+        [&](const QByteArray &block) {
+            const char *p = block.constData();
+            qint64 left = block.size();
+            while (left > 0) {
+                if (isCancelled(control)) {
+                    outcome.result = SaveResult::Cancelled;
+                    return false;
+                }
+                const DWORD piece = DWORD(qMin<qint64>(left, 64 * 1024));
+                if (!WriteFile(handle, p, piece, nullptr, &pending)) {
+                    const DWORD error = GetLastError();
+                    if (error != ERROR_IO_PENDING) {
+                        outcome = {SaveResult::WriteFailed, windowsErrorText(error)};
+                        return false;
+                    }
+                }
+                while (WaitForSingleObject(pending.hEvent, 100) == WAIT_TIMEOUT) {
+                    if (isCancelled(control))
+                        CancelIo(handle);
+                }
+                DWORD n = 0;
+                if (!GetOverlappedResult(handle, &pending, &n, TRUE)) {
+                    const DWORD error = GetLastError();
+                    if (error == ERROR_OPERATION_ABORTED)
+                        outcome.result = SaveResult::Cancelled;
+                    else
+                        outcome = {SaveResult::WriteFailed, windowsErrorText(error)};
+                    return false;
+                }
+                if (n == 0) {
+                    outcome = {SaveResult::WriteFailed, windowsErrorText(ERROR_WRITE_FAULT)};
+                    return false;
+                }
+                p += n;
+                left -= n;
+                addWritten(control, n);
+            }
+            return true;
+        },
+        &readFailure);
+    CloseHandle(pending.hEvent);
+    CloseHandle(handle);
+    if (!read)
+        return {SaveResult::WriteFailed, readFailure};
+    return outcome;
 }
 #endif
 
@@ -196,11 +273,16 @@ namespace CaptureFile {
 
 SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveControl *control)
 {
+    // A device or a pipe: replacing it with a plain file would destroy it. Windows is asked by
+    // name, as what QFileInfo says of \\.\COM3 or \\.\pipe\name is not documented.
     const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile()) {
-        // A device or a pipe: replacing it with a plain file would destroy it.
+#ifdef Q_OS_WIN
+    const bool device = isWindowsDevicePath(fileName) || (info.exists() && !info.isFile());
+#else
+    const bool device = info.exists() && !info.isFile();
+#endif
+    if (device)
         return writeInto(fileName, capture, control);
-    }
 
     QSaveFile file(fileName);
     // Unbuffered: bytes left in a buffer would meet a full disk only in commit(), which

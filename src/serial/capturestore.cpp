@@ -387,10 +387,19 @@ CaptureStore::~CaptureStore()
 
 QString CaptureStore::defaultFolder()
 {
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty())
-        cache = QDir::tempPath();
-    return cache + QStringLiteral("/tarvex-terminal");
+#ifdef Q_OS_WIN
+    // %LOCALAPPDATA%\tarvex-terminal\capture: local, as a capture can be large and must not roam
+    // with the profile; not the cache folder that Qt shares among its programs there, nor %TEMP%,
+    // which Windows empties by itself.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString name = QStringLiteral("/tarvex-terminal/capture");
+#else
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString name = QStringLiteral("/tarvex-terminal");
+#endif
+    if (base.isEmpty())
+        base = QDir::tempPath();
+    return base + name;
 }
 
 void CaptureStore::append(const QByteArray &bytes)

@@ -7,6 +7,7 @@
 #include "plot/plotdock.h"
 #include "serial/captureflags.h"
 #include "serial/capturestore.h"
+#include "serial/driverbuffer.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
@@ -44,6 +45,8 @@ void MainWindow::openSerialPort()
         setStatusText(tr("Open error"));
         return;
     }
+    // A driver that refuses keeps its default queue, and the port works as before.
+    DriverBuffer::enlargeReadQueue(serialPort, p.baudRate);
 
     // A character the last connection cut off is not finished by this one.
     console->resetDecoder();
