@@ -86,6 +86,15 @@ public:
     // Fails the figure if the port does not open at that rate.
     void connectTo(const std::string &path, const QString &baud);
     MainWindow *mainWindow() const { return window.get(); }
+
+    // What Start, a wait until the store holds that many bytes, and Stop took.
+    struct Capture
+    {
+        double seconds; // from the press to the delivery that filled the store
+        double cpuSeconds; // of the GUI thread, over the same span
+        double deliveries;
+    };
+    Capture timedCapture(std::uint64_t bytes);
 };
 
 // Bytes in the store of the window that the bench drives.

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QMutex>
-#include <QSerialPort>
 
 namespace {
 
@@ -60,28 +59,14 @@ SyncRun ingestWithSync(std::uint64_t bytes, bool sync)
         }
     });
 
-    bool done = false;
-    Clock::time_point end;
-    double cpuEnd = 0;
-    QObject::connect(h.port(), &QSerialPort::readyRead, [&] {
-        if (!done && storedBytes() >= bytes) {
-            end = Clock::now();
-            cpuEnd = threadCpuSeconds();
-            done = true;
-        }
-    });
-    const double cpu0 = threadCpuSeconds();
     const Clock::time_point t0 = Clock::now();
-    h.startStop();
-    runUntil([&] { return done; }, 600, "ingest");
-    h.startStop();
+    const Harness::Capture c = h.timedCapture(bytes);
     // The last sync too, so that the run's figures hold all of them.
     runUntil([&] { return store->sizeOnDisk() >= store->size(); }, 600, "capture on disk");
     settle(2 * CaptureStore::SyncIntervalMs);
-    const double seconds = std::chrono::duration<double>(end - t0).count();
     const double mb = static_cast<double>(bytes) / MB;
     store->setWriterProbe({});
-    return {mb / seconds, mb / (cpuEnd - cpu0), longestSync, longestExposure,
+    return {mb / c.seconds, mb / c.cpuSeconds, longestSync, longestExposure,
             syncs / secondsSince(t0)};
 }
 

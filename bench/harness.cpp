@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QSerialPort>
 
 #include <algorithm>
 #include <cmath>
@@ -149,6 +150,30 @@ void Harness::connectTo(const std::string &path, const QString &baud)
     if (!WindowProbe::connectTo(QString::fromStdString(path), line)
         || port()->baudRate() != baud.toInt())
         fail("could not open " + path + " at " + baud.toStdString() + " baud");
+}
+
+Harness::Capture Harness::timedCapture(std::uint64_t bytes)
+{
+    bool done = false;
+    double deliveries = 0;
+    Clock::time_point end;
+    double cpuEnd = 0;
+    // Connected after the window's own slot, so that the clock stops once the store is full.
+    const QMetaObject::Connection watch = QObject::connect(port(), &QSerialPort::readyRead, [&] {
+        ++deliveries;
+        if (!done && storedBytes() >= bytes) {
+            end = Clock::now();
+            cpuEnd = threadCpuSeconds();
+            done = true;
+        }
+    });
+    const double cpu0 = threadCpuSeconds();
+    const Clock::time_point t0 = Clock::now();
+    startStop();
+    runUntil([&] { return done; }, 600, "ingest");
+    startStop();
+    QObject::disconnect(watch);
+    return {std::chrono::duration<double>(end - t0).count(), cpuEnd - cpu0, deliveries};
 }
 
 std::uint64_t storedBytes()

@@ -2,8 +2,6 @@
 
 #include "bench.h"
 
-#include <QSerialPort>
-
 #include <cerrno>
 
 #include <unistd.h>
@@ -28,27 +26,9 @@ IngestRun ingestProgram(std::uint64_t bytes)
     Harness h;
     h.connectTo(feeder->path(), "4000000");
 
-    bool done = false;
-    double deliveries = 0;
-    Clock::time_point end;
-    double cpuEnd = 0;
-    // Connected after the window's own slot, so that the clock stops once the store is full.
-    QObject::connect(h.port(), &QSerialPort::readyRead, [&] {
-        ++deliveries;
-        if (!done && storedBytes() >= bytes) {
-            end = Clock::now();
-            cpuEnd = threadCpuSeconds();
-            done = true;
-        }
-    });
-    const double cpu0 = threadCpuSeconds();
-    const Clock::time_point t0 = Clock::now();
-    h.startStop();
-    runUntil([&] { return done; }, 600, "ingest");
-    h.startStop();
-    const double seconds = std::chrono::duration<double>(end - t0).count();
+    const Harness::Capture c = h.timedCapture(bytes);
     const double mb = static_cast<double>(bytes) / MB;
-    return {mb / seconds, mb / (cpuEnd - cpu0), static_cast<double>(bytes) / deliveries};
+    return {mb / c.seconds, mb / c.cpuSeconds, static_cast<double>(bytes) / c.deliveries};
 }
 
 double ingestRaw(std::uint64_t bytes)
