@@ -5,6 +5,8 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PRESET="${PRESET:-default}"
 # The presets' folders: build/ for the default and the test build, build-<preset> for the rest.
+# The two share build/ on purpose, so that running and testing build once; -Werror, once the
+# test preset has set it, stays on for both (see the test preset's description).
 case "$PRESET" in
 default | test) BUILD_DIR="$ROOT/build" ;;
 *) BUILD_DIR="$ROOT/build-$PRESET" ;;

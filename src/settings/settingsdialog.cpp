@@ -5,10 +5,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSerialPortInfo>
 
 namespace {
@@ -29,7 +29,10 @@ int currentData(const QComboBox *box)
 SettingsDialog::SettingsDialog(QWidget *parent)
     : QDialog(parent)
     , form(new SettingsForm)
-    , baudRateValidator(new QIntValidator(MinBaudRate, MaxBaudRate, this))
+    // Digits, and a minus sign, so that what is typed stays as typed: a rate out of range is
+    // refused with its reason when the port is opened, not silently made another.
+    , baudRateValidator(
+          new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]{0,9}")), this))
 {
     form->setupForm(this);
 

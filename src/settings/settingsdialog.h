@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-class QIntValidator;
+class QValidator;
 class SettingsForm;
 
 // Modeless dialog in which the user picks the port and its line parameters.
@@ -14,9 +14,6 @@ class SettingsDialog : public QDialog
     Q_OBJECT
 
 public:
-    // Rates the custom baud-rate entry accepts.
-    static constexpr int MinBaudRate = 0;
-    static constexpr int MaxBaudRate = 4000000;
     // Position of "Custom" in the baud-rate list; a custom rate is recognised by it.
     static constexpr int CustomBaudRateIndex = 4;
 
@@ -38,7 +35,7 @@ private:
 
     SettingsForm *form = nullptr;
     PortSettings portSettings;
-    QIntValidator *baudRateValidator = nullptr;
+    QValidator *baudRateValidator = nullptr;
 };
 
 #endif // SETTINGSDIALOG_H

@@ -1,4 +1,3 @@
-#include "app/capturestatus.h"
 #include "app/mainwindow.h"
 #include "console/console.h"
 #include "modalanswerer.h"
@@ -32,8 +31,6 @@ private slots:
     void clearLeavesStore();
     void aboutBox();
     void closingEndsProgramWithDialogOpen();
-    void sizeTexts_data();
-    void sizeTexts();
 };
 
 void TestMainWindow::initialState()
@@ -178,23 +175,6 @@ void TestMainWindow::closingEndsProgramWithDialogOpen()
     // Only a dialog left open would let the loop run into this.
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
     QCOMPARE(QApplication::exec(), 0);
-}
-
-void TestMainWindow::sizeTexts_data()
-{
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("bytes") << qint64(999) << "999 B";
-    QTest::newRow("rounds down in kB") << qint64(999949) << "999.9 kB";
-    QTest::newRow("rounds up to MB") << qint64(999950) << "1.0 MB";
-    QTest::newRow("rounds up to GB") << qint64(999950000) << "1.0 GB";
-}
-
-void TestMainWindow::sizeTexts()
-{
-    QFETCH(qint64, bytes);
-    QFETCH(QString, shown);
-    QCOMPARE(CaptureStatus::sizeText(bytes), shown);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,6 +1,5 @@
 #include "plot/history.h"
 #include "plot/plotmodel.h"
-#include "plot/plotview.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -16,8 +15,6 @@ private slots:
     void columns_data();
     void columns();
     void boundHolds();
-    void rate_data();
-    void rate();
 };
 
 void TestHistory::columns_data()
@@ -109,38 +106,6 @@ void TestHistory::boundHolds()
     model.history().columns(7, 3000000 - 60 * 80000, 60 * 80000, 800, lo.data(), hi.data());
     QVERIFY(std::all_of(lo.begin(), lo.end(), [](float v) { return v >= -1000; }));
     QVERIFY(std::all_of(hi.begin(), hi.end(), [](float v) { return v <= 999; }));
-}
-
-void TestHistory::rate_data()
-{
-    QTest::addColumn<int>("lines"); // a delivery
-    QTest::addColumn<int>("everyMs");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("a line a millisecond") << 1 << 1 << "1,000 samples/s";
-    QTest::newRow("USB bursts") << 64 << 64 << "1,000 samples/s";
-    QTest::newRow("fast") << 37 << 3 << "12,300 samples/s";
-    QTest::newRow("slow") << 1 << 12 << "83 samples/s";
-}
-
-void TestHistory::rate()
-{
-    QFETCH(int, lines);
-    QFETCH(int, everyMs);
-    QFETCH(QString, shown);
-    static std::int64_t now = 0;
-    now = 0;
-    PlotModel model;
-    model.setClock([] { return now; });
-    QByteArray delivery;
-    for (int i = 0; i < lines; ++i)
-        delivery += "5\r\n";
-    for (; now < 5000; now += everyMs)
-        model.append(delivery);
-    QCOMPARE(PlotView::rateText(model.rate()), shown);
-    // Once the samples stop, the rate falls to nothing; the axis keeps the last one.
-    now += 1500;
-    QCOMPARE(model.rate(), 0.0);
-    QCOMPARE(qRound(model.axisRate(5)), qRound(1000.0 * lines / everyMs));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

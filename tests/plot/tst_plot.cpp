@@ -62,6 +62,8 @@ private slots:
     void pauseKeepsTheView();
     void clearEmptiesThePlot();
     void hiddenDrawsNothing();
+    void rateText_data();
+    void rateText();
 };
 
 void TestPlot::valuesSentAreHeld_data()
@@ -147,6 +149,23 @@ void TestPlot::hiddenDrawsNothing()
     action("actionPlot")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(dock()->view()->paintedSamples() > before + 1000, 10000);
     stopStream();
+}
+
+void TestPlot::rateText_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("slow") << 83.3 << "83 samples/s";
+    QTest::newRow("thousands") << 1000.0 << "1,000 samples/s";
+    QTest::newRow("three figures") << 12333.3 << "12,300 samples/s";
+}
+
+// The legend's rate, in three significant figures from a thousand on.
+void TestPlot::rateText()
+{
+    QFETCH(double, rate);
+    QFETCH(QString, shown);
+    QCOMPARE(PlotView::rateText(rate), shown);
 }
 
 QTEST_MAIN(TestPlot)

@@ -1,3 +1,4 @@
+#include "childmodes.h"
 #include "serial/capturefile.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
@@ -345,48 +346,42 @@ void TestCaptureFile::loadAppendsLines()
 namespace {
 
 // Child modes: what a save does under limits the test process itself must not take on.
-int childMain(int argc, char *argv[])
+int childMain(const QString &mode, const QStringList &a)
 {
     QTextStream out(stdout);
-    const QString mode = QString::fromLocal8Bit(argv[1]);
-    if (mode == "--save-with-size-limit" && argc == 5) {
-        const rlim_t bytes = rlim_t(QByteArray(argv[3]).toLongLong());
+    if (mode == "--save-with-size-limit" && a.size() == 3) {
+        const rlim_t bytes = rlim_t(a.at(1).toLongLong());
         const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN); // fail the write instead of killing the process
-        const QByteArray block(QByteArray(argv[4]).toInt(), 'x');
-        out << describe(CaptureFile::save(QString::fromLocal8Bit(argv[2]), capture({block})))
-            << '\n';
+        const QByteArray block(a.at(2).toInt(), 'x');
+        out << describe(CaptureFile::save(a.at(0), capture({block}))) << '\n';
         return 0;
     }
-    if (mode == "--save-in-place" && argc == 6) {
-        qputenv("XDG_CACHE_HOME", argv[3]);
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+    if (mode == "--save-in-place" && a.size() == 4) {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(a.at(1)));
+        if (!testkit::becomeUnprivileged())
             return 1;
-        const rlim_t bytes = rlim_t(QByteArray(argv[5]).toLongLong());
+        const rlim_t bytes = rlim_t(a.at(3).toLongLong());
         if (bytes > 0) {
             const rlimit limit{bytes, bytes};
             setrlimit(RLIMIT_FSIZE, &limit);
             std::signal(SIGXFSZ, SIG_IGN);
         }
         CaptureFile::SaveControl control;
-        control.cancelled = qstrcmp(argv[4], "1") == 0;
+        control.cancelled = a.at(2) == "1";
         // In blocks, as the capture's file is read.
         QList<QByteArray> blocks;
         for (int i = 0; i < 16; ++i)
             blocks.append(QByteArray(1 << 16, 'n'));
-        out << describe(
-            CaptureFile::save(QString::fromLocal8Bit(argv[2]), capture(blocks), &control))
-            << '\n';
+        out << describe(CaptureFile::save(a.at(0), capture(blocks), &control)) << '\n';
         return 0;
     }
-    if (mode == "--save-unprivileged" && argc >= 3) {
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+    if (mode == "--save-unprivileged" && !a.isEmpty()) {
+        if (!testkit::becomeUnprivileged())
             return 1;
-        for (int i = 2; i < argc; ++i)
-            out << describe(
-                CaptureFile::save(QString::fromLocal8Bit(argv[i]), capture({"capture"})))
-                << '\n';
+        for (const QString &target : a)
+            out << describe(CaptureFile::save(target, capture({"capture"}))) << '\n';
         return 0;
     }
     return 1;
@@ -396,12 +391,10 @@ int childMain(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && qstrncmp(argv[1], "--save-", 7) == 0)
-        return childMain(argc, argv);
-    QCoreApplication app(argc, argv);
-    TestCaptureFile test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    testkit::ChildModes modes;
+    for (const char *mode : {"--save-with-size-limit", "--save-in-place", "--save-unprivileged"})
+        modes.insert(mode, [mode](const QStringList &a) { return childMain(mode, a); });
+    return testkit::testMain<QCoreApplication, TestCaptureFile>(argc, argv, modes);
 }
 
 #include "tst_capturefile.moc"

@@ -1,3 +1,4 @@
+#include "childmodes.h"
 #include "modalanswerer.h"
 #include "testfiles.h"
 #include "windowprobe.h"
@@ -237,7 +238,7 @@ namespace {
 int childMain(const QString &mode, const QString &folder)
 {
     if (mode == "--find") {
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (!testkit::becomeUnprivileged())
             return 1;
         for (const LeftoverCapture &l : Leftovers::find(folder))
             std::printf("%s %lld unreadable: %s\n", qPrintable(l.path),
@@ -263,15 +264,10 @@ int childMain(const QString &mode, const QString &folder)
 
 int main(int argc, char *argv[])
 {
-    if (argc >= 2 && qstrncmp(argv[1], "--", 2) == 0) {
-        QCoreApplication app(argc, argv);
-        return childMain(QString::fromLocal8Bit(argv[1]),
-                         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
-    }
-    QApplication app(argc, argv);
-    TestCaptureRecovery test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return testkit::testMain<QApplication, TestCaptureRecovery>(
+        argc, argv,
+        {{"--find", [](const QStringList &a) { return childMain("--find", a.value(0)); }},
+         {"--hold-capture", [](const QStringList &) { return childMain("--hold-capture", {}); }}});
 }
 
 #include "tst_capturerecovery.moc"

@@ -1,3 +1,4 @@
+#include "childmodes.h"
 #include "serial/capturestore.h"
 #include "testfiles.h"
 
@@ -426,7 +427,7 @@ int childMain(const QString &mode, const QString &folder)
         cache = folder + "/ro/cache";
         QDir(folder).mkpath("ro");
         ::chmod(QFile::encodeName(folder + "/ro").constData(), 0555);
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (!testkit::becomeUnprivileged())
             return 1;
     } else if (mode == "--others-may-write" || mode == "--another-users") {
         const bool open = mode == "--others-may-write";
@@ -488,14 +489,12 @@ int streamForever(const QString &folder)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--stream") == 0)
-        return streamForever(QString::fromLocal8Bit(argv[2]));
-    if (argc == 3 && qstrncmp(argv[1], "--", 2) == 0)
-        return childMain(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
-    TestCaptureStore test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    testkit::ChildModes modes{
+        {"--stream", [](const QStringList &a) { return streamForever(a.value(0)); }}};
+    for (const char *mode : {"--size-limit", "--under-a-file", "--parent-read-only",
+                             "--others-may-write", "--another-users"})
+        modes.insert(mode, [mode](const QStringList &a) { return childMain(mode, a.value(0)); });
+    return testkit::testMain<QCoreApplication, TestCaptureStore>(argc, argv, modes);
 }
 
 #include "tst_capturestore.moc"

@@ -2,7 +2,7 @@
 #include "console/console.h"
 #include "console/receivedtext.h"
 #include "modalanswerer.h"
-#include "pseudoterminal.h"
+#include "ptydevice.h"
 #include "serial/captureflags.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
@@ -37,38 +37,10 @@ using testfiles::fileBytes;
 using testfiles::systemText;
 using testfiles::writeFile;
 
-namespace {
-
 // The far end of a pseudo-terminal that the test writes any bytes into.
-class RawLine
-{
-public:
-    RawLine()
-    {
-        std::string name;
-        std::string error;
-        if (pty::openPair(&master, &slave, &name, &error))
-            path = QString::fromStdString(name);
-    }
-    ~RawLine()
-    {
-        pty::closeFd(&master);
-        pty::closeFd(&slave);
-    }
-    RawLine(const RawLine &) = delete;
-    RawLine &operator=(const RawLine &) = delete;
+using RawLine = testkit::PtyDevice;
 
-    bool send(const QByteArray &bytes) const
-    {
-        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-    QString path;
-
-private:
-    int master = -1;
-    int slave = -1;
-};
+namespace {
 
 // The reading end of a named pipe, on a thread of its own: it reads nothing until let go, then
 // up to limit bytes (all, if negative) and closes.

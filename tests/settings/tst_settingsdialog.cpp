@@ -120,7 +120,10 @@ void TestSettingsDialog::customBaudRate_data()
     QTest::addColumn<int>("rate");
 
     QTest::newRow("nonstandard") << "250000" << 250000;
-    QTest::newRow("no minus sign") << "-300" << 300;
+    // Kept as typed, for the open to refuse with its reason: a lost minus sign made it 300.
+    QTest::newRow("minus sign") << "-300" << -300;
+    QTest::newRow("above the highest") << "4000001" << 4000001;
+    QTest::newRow("no letters") << "12k" << 12;
     // clang-format on
 }
 
