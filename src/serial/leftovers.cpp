@@ -123,9 +123,11 @@ bool isCaptureFile(const QString &folder, const QString &path)
     const QString home = QFileInfo(folder).canonicalFilePath();
     if (home.isEmpty())
         return false;
-    // Where it leads: a link to a capture file is one too.
-    const QFileInfo target(path);
-    const QFileInfo resolved = target.exists() ? QFileInfo(target.canonicalFilePath()) : target;
+    // Where it leads: a link to a capture file is one too, also when that file is gone, as a
+    // save through it would make one.
+    QFileInfo resolved(path);
+    for (int hops = 0; resolved.isSymLink() && hops < 40; ++hops)
+        resolved = QFileInfo(resolved.symLinkTarget());
 #ifdef Q_OS_WIN
     const Qt::CaseSensitivity names = Qt::CaseInsensitive;
 #else
