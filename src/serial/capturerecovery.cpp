@@ -41,10 +41,14 @@ void addList(QMessageBox *box, const QStringList &lines)
     // Enter stays with the default button.
     list->setFocusPolicy(Qt::NoFocus);
     const int frame = 2 * list->frameWidth();
-    const int rows = qMin(lines.size(), 8);
-    list->setFixedHeight(qMax(list->sizeHintForRow(0), 1) * rows + frame);
     const int scrollBar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    list->setMinimumWidth(qMin(list->sizeHintForColumn(0) + frame + scrollBar, 640));
+    const int wanted = list->sizeHintForColumn(0) + frame + scrollBar;
+    const int width = qMin(wanted, 640);
+    list->setMinimumWidth(width);
+    // Up to 8 lines are seen at once, none under a scroll bar for lines too long.
+    const int rows = qMin(lines.size(), 8);
+    list->setFixedHeight(qMax(list->sizeHintForRow(0), 1) * rows + frame
+                         + (wanted > width ? scrollBar : 0));
     auto *grid = qobject_cast<QGridLayout *>(box->layout());
     auto *buttons = box->findChild<QDialogButtonBox *>();
     const int at = grid && buttons ? grid->indexOf(buttons) : -1;
@@ -89,7 +93,7 @@ void CaptureRecovery::offer()
     QStringList lines;
     bool readable = false;
     for (const LeftoverCapture &leftover : qAsConst(leftovers)) {
-        const QString name = QDir::toNativeSeparators(leftover.path);
+        const QString name = QFileInfo(leftover.path).fileName();
         if (!leftover.unreadable.isEmpty()) {
             lines << tr("%1: cannot be read: %2").arg(name, leftover.unreadable);
             continue;
@@ -102,7 +106,8 @@ void CaptureRecovery::offer()
     }
     QMessageBox box(QMessageBox::Question, tr("Unsaved capture"),
                     tr("The program ended without quitting while it held a capture. What it had "
-                       "received is still there:"),
+                       "received is still there, in %1:")
+                        .arg(QDir::toNativeSeparators(folder)),
                     QMessageBox::NoButton, window);
     box.setObjectName(QStringLiteral("leftoverBox"));
     addList(&box, lines);
