@@ -36,9 +36,9 @@ bool heldByLiveProgram(const QString &path)
 }
 #endif
 
-// QLockFile takes a lock that names our own PID on this host for a live one. Under Flatpak or in
-// a container a crashed run and its restart share a PID: such a lock is stale unless a live
-// program, this one included, holds it.
+// QLockFile counts a lock that names our own PID on this host as a live one's. Under Flatpak or
+// in a container a crashed run and its restart may share a PID: such a lock is stale unless a
+// live program, this one included, holds it.
 bool isStaleOwnLock(const QLockFile &lock, const QString &lockPath)
 {
 #ifdef Q_OS_UNIX
