@@ -136,9 +136,22 @@ bool copyRest(QFile *in, QFile *out, QString *reason)
     }
 }
 
-QString translated(const char *text)
+// The texts of a save.
+class SaveTexts
 {
-    return QCoreApplication::translate("MainWindow", text);
+    Q_DECLARE_TR_FUNCTIONS(CaptureFile)
+};
+
+std::function<void(CaptureFile::InPlaceStep)> &inPlaceProbe()
+{
+    static std::function<void(CaptureFile::InPlaceStep)> probe;
+    return probe;
+}
+
+void passed(CaptureFile::InPlaceStep step)
+{
+    if (inPlaceProbe())
+        inPlaceProbe()(step);
 }
 
 // A plain file that cannot be replaced, because no new file can be made beside it. Its old
@@ -158,29 +171,42 @@ SaveOutcome saveInPlace(const QString &fileName, const CaptureSnapshot &capture,
     if (PrivateFile::makeFolder(folder, &reason) && PrivateFile::checkFolder(folder, &reason)) {
         if (!backup.open())
             reason = QDir::toNativeSeparators(folder) + ": " + backup.errorString();
-        else if (copyRest(&target, &backup, &reason) && backup.flush())
-            reason.clear();
-        else if (reason.isEmpty())
-            reason = backup.errorString();
+        else if (!copyRest(&target, &backup, &reason)) {
+            // reason says why
+        }
+        // On the disk before the target is cut: after a power cut in between, the copy is there.
+        else if (!PrivateFile::sync(&backup, &reason))
+            reason = QDir::toNativeSeparators(backup.fileName()) + ": " + reason;
+        else
+            passed(CaptureFile::InPlaceStep::CopySynced);
     }
     if (!reason.isEmpty())
         return {SaveResult::OpenFailed,
-                translated("No copy of the old content could be kept") + '\n' + reason};
+                SaveTexts::tr("No copy of the old content could be kept") + '\n' + reason};
 
     SaveOutcome outcome;
+    passed(CaptureFile::InPlaceStep::Truncating);
     if (!target.seek(0) || !target.resize(0))
         outcome = {SaveResult::WriteFailed, target.errorString()};
     else
         outcome = copyTo(&target, capture, control);
-    if (outcome.result == SaveResult::Saved)
-        return outcome;
+    // Saved only once on the disk, as a replaced file is.
+    if (outcome.result == SaveResult::Saved) {
+        if (PrivateFile::sync(&target, &reason)) {
+            passed(CaptureFile::InPlaceStep::TargetSynced);
+            return outcome;
+        }
+        outcome = {SaveResult::WriteFailed, reason};
+    }
     if (!target.seek(0) || !target.resize(0) || !backup.seek(0)
-        || !copyRest(&backup, &target, &reason)) {
+        || !copyRest(&backup, &target, &reason) || !PrivateFile::sync(&target, &reason)) {
         // The copy is all that is left of the old content: it stays for the user.
         backup.setAutoRemove(false);
         outcome.reason += '\n'
-            + translated("The old content is kept in %1")
+            + SaveTexts::tr("The old content is kept in %1")
                   .arg(QDir::toNativeSeparators(backup.fileName()));
+    } else {
+        passed(CaptureFile::InPlaceStep::TargetSynced);
     }
     return outcome;
 }
@@ -301,6 +327,11 @@ SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveCo
     if (!file.commit())
         return {SaveResult::WriteFailed, file.errorString()};
     return {};
+}
+
+void setInPlaceProbe(const std::function<void(InPlaceStep)> &probe)
+{
+    inPlaceProbe() = probe;
 }
 
 bool load(const QString &fileName, QList<QByteArray> *lines, QString *reason)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 class CaptureSnapshot;
 class QIODevice;
@@ -37,6 +38,11 @@ struct SaveControl
 // long as the writing takes.
 SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture,
                  SaveControl *control = nullptr);
+
+// For tests: called on the saving thread as an in-place save passes each step that keeps the
+// old content safe from a power cut. Set it before any save runs.
+enum class InPlaceStep { CopySynced, Truncating, TargetSynced };
+void setInPlaceProbe(const std::function<void(InPlaceStep)> &probe);
 
 // Appends each line of the file, without its line end. On failure returns false and says why.
 bool load(const QString &fileName, QList<QByteArray> *lines, QString *reason);

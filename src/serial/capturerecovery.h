@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 class CaptureSaver;
 class QWidget;
@@ -30,7 +31,10 @@ private:
     void saveAll();
     void discardAll();
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
-    void showError(const QString &text);
+    // False when this went away meanwhile.
+    bool showError(const QString &text);
+    // Once neither a box nor a save needs it.
+    void finishIfDone();
 
     QString folder;
     CaptureSaver *saver;
@@ -38,6 +42,11 @@ private:
     QList<LeftoverCapture> leftovers;
     // By the name each is being saved to; removed once it is saved.
     QHash<QString, LeftoverCapture> saving;
+    // Every name chosen so far: a second capture saved there would replace the first, whose
+    // leftover is gone by then.
+    QSet<QString> chosen;
+    // How many of our boxes and dialogs run their own event loop, in which saves may finish.
+    int asking = 0;
 };
 
 #endif // CAPTURERECOVERY_H

@@ -5,6 +5,7 @@
 #include "serial/capturerecovery.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
+#include "serial/leftovers.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -20,7 +21,8 @@ void MainWindow::on_actionSave_triggered()
         = QFileDialog::getSaveFileName(this, tr("save file"), QStringLiteral("."), tr(FileFilter));
     if (fileName.isEmpty())
         return;
-    if (receivedChunks->isOwnFile(fileName)) {
+    if (receivedChunks->isOwnFile(fileName)
+        || Leftovers::isCaptureFile(receivedChunks->folder(), fileName)) {
         // The program removes such files, and the saved capture with them.
         showFileError(tr("Could not save file"),
                       tr("%1 is one of the program's own capture files, which it removes; "

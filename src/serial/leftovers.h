@@ -24,8 +24,13 @@ struct LeftoverCapture
 namespace Leftovers {
 
 // The captures in folder whose program is gone. Empty ones are removed on the way; files that
-// are not the user's, or in a folder that is not the user's alone, are left as they are.
-QList<LeftoverCapture> find(const QString &folder);
+// are not the user's, or in a folder that is not the user's alone, are left as they are: then
+// *refused, when given, says why the folder is not looked into.
+QList<LeftoverCapture> find(const QString &folder, QString *refused = nullptr);
+
+// Whether path names a file of the capture folder that the program may remove: a capture file,
+// a leftover, or the lock of one. Saving onto it would lose the saved capture.
+bool isCaptureFile(const QString &folder, const QString &path);
 
 // Removes the file and then its lock. False, saying why, when the file stays.
 bool remove(LeftoverCapture *leftover, QString *reason);

@@ -159,13 +159,18 @@ void TestCaptureFile::inPlaceKeepsOldContent_data()
     QTest::addColumn<QString>("limit"); // of the file size, 0: none
     QTest::addColumn<bool>("cacheWritable");
     QTest::addColumn<QString>("outcome");
-    QTest::newRow("saved") << false << "0" << true << "saved";
-    QTest::newRow("cancelled") << true << "0" << true << "cancelled";
-    QTest::newRow("disk full") << false << "65536" << true << "write failed: " + systemText(EFBIG);
+    // The copy is on the disk before the file is cut, and the file once it is written again.
+    QTest::addColumn<QString>("steps");
+    const QString synced = "copy synced, truncating, target synced";
+    QTest::newRow("saved") << false << "0" << true << "saved" << synced;
+    QTest::newRow("cancelled") << true << "0" << true << "cancelled" << synced;
+    QTest::newRow("disk full") << false << "65536" << true << "write failed: " + systemText(EFBIG)
+                               << synced;
     QTest::newRow("no copy can be kept")
         << false << "0" << false
         << "open failed: No copy of the old content could be kept\n" + dir.filePath("no-cache")
-            + "/tarvex-terminal: ";
+            + "/tarvex-terminal: "
+        << "";
 }
 
 // A writable file in a folder where the user may not create files can only be written in place.
@@ -175,6 +180,7 @@ void TestCaptureFile::inPlaceKeepsOldContent()
     QFETCH(QString, limit);
     QFETCH(bool, cacheWritable);
     QFETCH(QString, outcome);
+    QFETCH(QString, steps);
     const QString folder = dir.filePath("in-place");
     QVERIFY(QDir(dir.path()).mkpath("in-place"));
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
@@ -191,6 +197,7 @@ void TestCaptureFile::inPlaceKeepsOldContent()
     const QString said = child({"--save-in-place", name, cache, cancel ? "1" : "0", limit});
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
     QVERIFY2(said.startsWith(outcome), qPrintable(said));
+    QCOMPARE(said.mid(said.lastIndexOf('\n') + 1), ("steps: " + steps).trimmed());
     QCOMPARE(fileBytes(name), outcome == "saved" ? QByteArray(1 << 20, 'n') : old);
     // The copy goes once it is no longer needed.
     QCOMPARE(QDir(cache + "/tarvex-terminal").entryList(QDir::Files), QStringList());
@@ -370,11 +377,17 @@ int childMain(const QString &mode, const QStringList &a)
         }
         CaptureFile::SaveControl control;
         control.cancelled = a.at(2) == "1";
+        QStringList steps;
+        CaptureFile::setInPlaceProbe([&steps](CaptureFile::InPlaceStep step) {
+            const char *const names[] = {"copy synced", "truncating", "target synced"};
+            steps << names[int(step)];
+        });
         // In blocks, as the capture's file is read.
         QList<QByteArray> blocks;
         for (int i = 0; i < 16; ++i)
             blocks.append(QByteArray(1 << 16, 'n'));
-        out << describe(CaptureFile::save(a.at(0), capture(blocks), &control)) << '\n';
+        out << describe(CaptureFile::save(a.at(0), capture(blocks), &control)) << '\n'
+            << "steps: " << steps.join(", ") << '\n';
         return 0;
     }
     if (mode == "--save-unprivileged" && !a.isEmpty()) {
