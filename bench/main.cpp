@@ -52,8 +52,10 @@ bool picked(const bench::Figure &figure, const QStringList &only)
 
 int main(int argc, char *argv[])
 {
-    // Offscreen whatever the caller's session: the figures must not depend on a display.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Offscreen whatever the caller's session: the figures must not depend on a display. A
+    // display's own costs (an X server under Xvfb, say) are measured by naming its platform.
+    const char *platform = std::getenv("TARVEX_BENCH_PLATFORM");
+    ::setenv("QT_QPA_PLATFORM", platform && *platform ? platform : "offscreen", 1);
     QApplication app(argc, argv);
 
     // Settings shared by several figures first, then each figure's own.

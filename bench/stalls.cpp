@@ -4,6 +4,8 @@
 #include "bench.h"
 
 #include "app/mainwindow.h"
+#include "plot/plotdock.h"
+#include "plot/plotview.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 
@@ -15,6 +17,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 namespace {
 
@@ -127,6 +131,89 @@ void actions()
     }
 }
 
+// The longest stall of each step, one step after another, each given settleMs to show.
+std::vector<double> stallsOfSteps(const std::vector<std::function<void()>> &steps, int settleMs)
+{
+    StallMonitor stalls;
+    std::vector<double> each;
+    for (const auto &step : steps) {
+        stalls.start();
+        step();
+        settle(settleMs);
+        each.push_back(stalls.stop());
+    }
+    return each;
+}
+
+void reportDistribution(const std::string &name, const std::vector<double> &each)
+{
+    report(name + "_p50", percentile(each, 50), "ms");
+    report(name + "_p90", percentile(each, 90), "ms");
+    report(name + "_max", percentile(each, 100), "ms");
+    const auto over = std::count_if(each.begin(), each.end(), [](double ms) { return ms > 20; });
+    report(name + "_over20", double(over), ("of " + std::to_string(each.size())).c_str());
+}
+
+// Many resizes, a maximise and the save dialog, each step's stall on its own, with the plot
+// hidden, docked and floating: a stall that comes once in twenty steps shows in the maximum.
+void resizes()
+{
+    Streaming s;
+    MainWindow *window = s.h.mainWindow();
+    auto *dock = window->findChild<PlotDock *>();
+    const int jumps = int(setting("resize-steps"));
+    std::vector<std::function<void()>> jumpSteps;
+    for (int i = 0; i < jumps; ++i)
+        jumpSteps.emplace_back(
+            [window, i] { window->resize(i % 2 ? QSize(1024, 700) : QSize(1200, 900)); });
+    // A drag of a window's corner: a new size every 16 ms, 8 pixels each way.
+    std::vector<std::function<void()>> dragSteps;
+    for (int i = 0; i < 3 * jumps; ++i)
+        dragSteps.emplace_back([window, i] {
+            const int at = i % 60 < 30 ? i % 30 : 30 - i % 30;
+            window->resize(800 + 16 * at, 560 + 12 * at);
+        });
+    std::vector<std::function<void()>> maximiseSteps;
+    for (int i = 0; i < jumps / 4 + 1; ++i)
+        maximiseSteps.emplace_back([window, i] {
+            if (i % 2)
+                window->showNormal();
+            else
+                window->showMaximized();
+        });
+    std::vector<std::function<void()>> dialogSteps;
+    for (int i = 0; i < 5; ++i)
+        dialogSteps.emplace_back([&s] {
+            closeModalAfter(200);
+            s.h.action("actionSave")->trigger();
+        });
+
+    for (const char *plot : {"hidden", "docked", "floating"}) {
+        if (plot == std::string("docked")) {
+            s.h.action("actionPlot")->trigger();
+            runUntil([&] { return dock->view()->isVisible(); }, 10, "plot shown");
+        } else if (plot == std::string("floating")) {
+            dock->setFloating(true);
+            runUntil([&] { return dock->isWindow() && dock->isVisible(); }, 10, "plot floating");
+        }
+        window->resize(1024, 700);
+        settle(300);
+        const std::string prefix = std::string("stalls_plot_") + plot + "_";
+        reportDistribution(prefix + "resize", stallsOfSteps(jumpSteps, 100));
+        reportDistribution(prefix + "drag", stallsOfSteps(dragSteps, 16));
+        reportDistribution(prefix + "maximise", stallsOfSteps(maximiseSteps, 200));
+        reportDistribution(prefix + "save_dialog", stallsOfSteps(dialogSteps, 300));
+        window->showNormal();
+    }
+}
+
+const Registered registeredResizes({"resizes",
+                                    "stalls",
+                                    {{"resize-steps",
+                                      "Resizes between two sizes per case; the drag has three "
+                                      "times as many steps",
+                                      40, 12}},
+                                    resizes});
 const Registered
     registeredSave({"save-during-stream",
                     "stalls",

@@ -29,12 +29,16 @@ CaptureStatus::CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWi
     captureLabel->setObjectName(QStringLiteral("captureLabel"));
     captureLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(captureLabel);
-    // Counting what arrived a few times a second is plenty for a person to follow.
+    // Counting what arrived a few times a second is plenty for a person to follow; each new
+    // text lays out the status bar and the window's layout with it, far more work than a
+    // delivery. Started by the first delivery after a tick, never pushed back by the next.
+    indicatorTimer->setObjectName(QStringLiteral("indicatorTick"));
     indicatorTimer->setSingleShot(true);
     indicatorTimer->setInterval(250);
-    connect(indicatorTimer, &QTimer::timeout, this, &CaptureStatus::refresh);
+    connect(indicatorTimer, &QTimer::timeout, this, &CaptureStatus::show);
+    silenceTimer->setObjectName(QStringLiteral("silenceTick"));
     silenceTimer->setInterval(1000);
-    connect(silenceTimer, &QTimer::timeout, this, &CaptureStatus::refresh);
+    connect(silenceTimer, &QTimer::timeout, this, &CaptureStatus::show);
 
     saveProgress->setObjectName(QStringLiteral("saveProgress"));
     saveProgress->setRange(0, 1000);
@@ -51,7 +55,7 @@ CaptureStatus::CaptureStatus(const CaptureStore *store, CaptureSaver *saver, QWi
     connect(cancelSaveButton, &QToolButton::clicked, saver, &CaptureSaver::cancel);
     connect(saver, &CaptureSaver::allDone, this, &CaptureStatus::savesDone);
 
-    refresh();
+    show();
 }
 
 QString CaptureStatus::sizeText(qint64 bytes)
@@ -74,9 +78,24 @@ QString CaptureStatus::sizeText(qint64 bytes)
     return tr(units[unit]).arg(locale.toString(double(tenths()) / 10, 'f', 1));
 }
 
+int CaptureStatus::kind() const
+{
+    return (captureState != 0 ? 1 : 0) | (store->size() > 0 ? 2 : 0)
+        | (store->sizeInMemory() > 0 ? 4 : 0);
+}
+
 void CaptureStatus::refresh()
 {
+    if (kind() != shownKind)
+        show();
+    else
+        dataArrived();
+}
+
+void CaptureStatus::show()
+{
     indicatorTimer->stop();
+    shownKind = kind();
     const qint64 bytes = store->size();
     QString text;
     if (captureState != 0) {
@@ -91,7 +110,8 @@ void CaptureStatus::refresh()
     const qint64 inMemory = store->sizeInMemory();
     if (inMemory > 0)
         text += tr(" (%1 in memory only)").arg(sizeText(inMemory));
-    captureLabel->setText(text);
+    if (text != captureLabel->text())
+        captureLabel->setText(text);
     if (captureState == 0)
         silenceTimer->stop();
     else if (!silenceTimer->isActive())
@@ -101,7 +121,7 @@ void CaptureStatus::refresh()
 void CaptureStatus::setSilence(std::function<qint64()> silentMs)
 {
     silence = std::move(silentMs);
-    refresh();
+    show();
 }
 
 void CaptureStatus::dataArrived()

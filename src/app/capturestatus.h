@@ -24,7 +24,8 @@ public:
     // A capture's size as the indicator shows it, e.g. "1.2 MB".
     static QString sizeText(qint64 bytes);
 
-    // Shows what the capture holds now.
+    // What the capture is (running, kept, partly in memory only) shows at once; a size that
+    // changed alone waits for the next tick. Cheap enough to call on every delivery.
     void refresh();
     // Bytes arrived: shown at the next tick, a few times a second.
     void dataArrived();
@@ -40,12 +41,16 @@ signals:
     void readyToClose();
 
 private:
+    // Which of the texts the indicator shows, whatever the size in it.
+    int kind() const;
+    void show();
     void updateSaveProgress();
     void savesDone();
 
     const CaptureStore *store;
     CaptureSaver *saver;
     QLabel *captureLabel;
+    int shownKind = -1;
     QTimer *indicatorTimer;
     std::function<qint64()> silence;
     // Counts the silence up while capturing.
