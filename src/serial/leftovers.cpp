@@ -1,12 +1,12 @@
 #include "serial/leftovers.h"
 
 #include "serial/privatefile.h"
+#include "serial/spoolfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QRegularExpression>
 
 namespace Leftovers {
 
@@ -17,22 +17,21 @@ QList<LeftoverCapture> find(const QString &folder)
     // Nothing left, nothing done: start-up stays as it was.
     if (!QFileInfo::exists(folder) || !PrivateFile::checkFolder(folder, &notPrivate))
         return found;
-    static const QRegularExpression ours(QStringLiteral("^capture-[0-9]+-[0-9]+\\.txt$"));
     const QFileInfoList entries = QDir(folder).entryInfoList(
-        {QStringLiteral("capture-*.txt")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+        {SpoolFile::nameFilter()}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
         QDir::Time | QDir::Reversed);
     for (const QFileInfo &entry : entries) {
-        if (!ours.match(entry.fileName()).hasMatch() || !entry.isFile()
+        if (!SpoolFile::isCaptureName(entry.fileName()) || !entry.isFile()
             || !PrivateFile::isUsers(entry))
             continue;
         LeftoverCapture leftover;
         leftover.path = entry.filePath();
-        leftover.lock = std::make_shared<QLockFile>(leftover.path + QStringLiteral(".lock"));
+        leftover.lock = std::make_shared<QLockFile>(SpoolFile::lockPath(leftover.path));
         // Age says nothing: a capture may run for hours. Only a gone program frees the lock.
         leftover.lock->setStaleLockTime(0);
         if (!leftover.lock->tryLock(0))
             continue;
-        QFile::setPermissions(leftover.path + QStringLiteral(".lock"),
+        QFile::setPermissions(SpoolFile::lockPath(leftover.path),
                               QFile::ReadOwner | QFile::WriteOwner);
         const QFileInfo now(leftover.path);
         leftover.size = now.size();

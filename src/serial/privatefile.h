@@ -6,6 +6,29 @@
 class QFile;
 class QFileInfo;
 
+// What the system says of a file: enough to tell whether someone else wrote into it, cut it
+// short or put another file in its place.
+struct FileStamp
+{
+    // -1: the system could not tell.
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    // The file's identity: its volume and its number there.
+    quint64 volume = 0;
+    quint64 node = 0;
+
+    bool isValid() const { return size >= 0; }
+    bool isSameFile(const FileStamp &other) const
+    {
+        return isValid() && other.isValid() && volume == other.volume && node == other.node;
+    }
+    bool operator==(const FileStamp &other) const
+    {
+        return isSameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+};
+
 // Folders and files that only the user may reach from the moment they exist, whatever the
 // umask, and asking the system to keep a file's data on the disk.
 namespace PrivateFile {
@@ -24,6 +47,11 @@ bool isUsers(const QFileInfo &info);
 // Creates path, readable and writable by the user alone, and opens it for unbuffered writing.
 // Never opens a file that exists: then *exists is set. False with the system's reason.
 bool create(QFile *file, const QString &path, bool *exists, QString *reason);
+
+// The open file's stamp, asked of the system now through its handle.
+FileStamp stamp(const QFile &file);
+// The stamp of what path names now; a symbolic link's own, not its target's.
+FileStamp stampAt(const QString &path);
 
 // Asks the system to put the file's written data on the disk; blocks until it is there. False
 // with the system's reason.
