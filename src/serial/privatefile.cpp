@@ -8,6 +8,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -135,6 +136,10 @@ bool create(QFile *file, const QString &path, bool *exists, QString *reason)
         *reason = qt_error_string(errno);
         return false;
     }
+    // Held as long as the file is open, and let go by the system when the program dies however
+    // it does: another run tells a live capture by it even when its lock file was removed. A
+    // file system without such locks only loses that second sign.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -149,6 +154,29 @@ bool create(QFile *file, const QString &path, bool *exists, QString *reason)
         return true;
     *exists = file->exists();
     *reason = file->errorString();
+    return false;
+#endif
+}
+
+bool heldByAnother(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    // Without blocking: the name may be a pipe or a device that someone put there.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    int result;
+    do {
+        result = ::flock(fd, LOCK_SH | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    const bool held = result != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+#else
+    // Windows refuses to delete a file that is open, lock and all, so a live capture cannot
+    // lose its lock file there, and nothing else is needed.
+    Q_UNUSED(path)
     return false;
 #endif
 }

@@ -45,8 +45,14 @@ bool checkFolder(const QString &path, QString *reason);
 bool isUsers(const QFileInfo &info);
 
 // Creates path, readable and writable by the user alone, and opens it for unbuffered writing.
-// Never opens a file that exists: then *exists is set. False with the system's reason.
+// Never opens a file that exists: then *exists is set. False with the system's reason. On Unix
+// the file is locked (flock) for as long as it stays open.
 bool create(QFile *file, const QString &path, bool *exists, QString *reason);
+
+// Whether a program has path open as its capture file: create() above holds a lock on the file
+// itself for as long as it is open, which the system lets go when that program ends, however it
+// ends. Never on Windows, where a file that is open cannot be removed.
+bool heldByAnother(const QString &path);
 
 // The open file's stamp, asked of the system now through its handle.
 FileStamp stamp(const QFile &file);

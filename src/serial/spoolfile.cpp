@@ -6,11 +6,15 @@
 #include <QLockFile>
 #include <QMutexLocker>
 #include <QRegularExpression>
+#include <QThreadPool>
 
 namespace {
 
 const QLatin1String Prefix("capture-");
 const QLatin1String Suffix(".txt");
+
+QMutex probeMutex;
+std::function<void(const QString &)> removalProbe;
 
 } // namespace
 
@@ -37,12 +41,13 @@ QString SpoolFile::lockPath(const QString &path)
 
 QSharedPointer<SpoolFile> SpoolFile::create(const QString &folder, quint64 generation)
 {
-    return QSharedPointer<SpoolFile>(new SpoolFile(folder, generation, true));
+    return QSharedPointer<SpoolFile>(new SpoolFile(folder, generation, true), &SpoolFile::dispose);
 }
 
 QSharedPointer<SpoolFile> SpoolFile::leftover(const QString &path)
 {
-    QSharedPointer<SpoolFile> file(new SpoolFile(QFileInfo(path).path(), 0, false));
+    QSharedPointer<SpoolFile> file(new SpoolFile(QFileInfo(path).path(), 0, false),
+                                   &SpoolFile::dispose);
     file->open(path, {});
     return file;
 }
@@ -53,14 +58,40 @@ SpoolFile::SpoolFile(const QString &folder, quint64 generation, bool owned)
     , owned(owned)
 { }
 
+void SpoolFile::dispose(SpoolFile *file)
+{
+    // Unlinking a file of gigabytes, or closing the last handle of one already unlinked, can
+    // take a tenth of a second: far longer than the event loop may wait. The application
+    // waits for the global pool before it ends.
+    QThreadPool *const pool
+        = QCoreApplication::instance() ? QThreadPool::globalInstance() : nullptr;
+    if (pool)
+        pool->start([file] { delete file; });
+    else
+        delete file;
+}
+
 SpoolFile::~SpoolFile()
 {
-    reader.close();
     const QString name = path();
-    if (owned && !name.isEmpty())
+    if (owned && !name.isEmpty()) {
+        {
+            const QMutexLocker locker(&probeMutex);
+            if (removalProbe)
+                removalProbe(name);
+        }
         QFile::remove(name);
+    }
+    // After the name is gone: with no handle left, the system frees the file's blocks here.
+    reader.close();
     // After the file: a file without its lock would be offered as a leftover.
     lock.reset();
+}
+
+void SpoolFile::setRemovalProbe(const std::function<void(const QString &)> &probe)
+{
+    const QMutexLocker locker(&probeMutex);
+    removalProbe = probe;
 }
 
 bool SpoolFile::make(QFile *out, QString *reason)

@@ -9,12 +9,14 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QLockFile;
 
 // One capture's file in the cache folder, its lock, and the stamp its writer's last write left.
-// Whoever lets go of it last, the store, its writer or a save still reading it, removes both.
+// Whoever lets go of it last, the store, its writer or a save still reading it, has both removed
+// on a worker thread.
 class SpoolFile
 {
     Q_DECLARE_TR_FUNCTIONS(SpoolFile)
@@ -34,6 +36,8 @@ public:
     // A capture file that an earlier run left behind: it stays when this goes.
     static QSharedPointer<SpoolFile> leftover(const QString &path);
     ~SpoolFile();
+    // For tests: called with the file's path on the thread that removes it, just before.
+    static void setRemovalProbe(const std::function<void(const QString &)> &probe);
     SpoolFile(const SpoolFile &) = delete;
     SpoolFile &operator=(const SpoolFile &) = delete;
 
@@ -67,6 +71,7 @@ public:
 
 private:
     SpoolFile(const QString &folder, quint64 generation, bool owned);
+    static void dispose(SpoolFile *file);
     void open(const QString &path, std::unique_ptr<QLockFile> heldLock);
 
     const bool owned;
