@@ -154,8 +154,12 @@ bool CaptureStore::isOwnFile(const QString &path) const
     if (!own.isEmpty() && target.canonicalFilePath() == own)
         return true;
     const QString folder = QFileInfo(folderPath).canonicalFilePath();
+    // A lock saved over is removed with its capture.
+    QString name = target.fileName();
+    if (name.endsWith(QLatin1String(".lock")))
+        name.chop(5);
     return !folder.isEmpty() && QFileInfo(target.absolutePath()).canonicalFilePath() == folder
-        && SpoolFile::looksLikeCapture(target.fileName());
+        && SpoolFile::looksLikeCapture(name);
 }
 
 void CaptureStore::setSyncInterval(int ms)

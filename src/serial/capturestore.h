@@ -54,7 +54,8 @@ public:
     // The file the capture is being written to; empty before it is made.
     QString filePath() const;
     // Whether path names the file the capture is being written to, or another capture file in
-    // its folder: one that a run left behind is offered at the next start, and may be removed.
+    // its folder or its lock: one that a run left behind is offered at the next start, and may
+    // be removed.
     bool isOwnFile(const QString &path) const;
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();

@@ -77,6 +77,8 @@ private slots:
     void changedFromOutside();
     void privateUnderOpenUmask();
     void percentInFolderName();
+    void ownFiles_data();
+    void ownFiles();
     void killLeavesPrefix();
 };
 
@@ -503,6 +505,35 @@ void TestCaptureStore::percentInFolderName()
     QCOMPARE(QFileInfo(store.filePath()).path(), folder);
     QCOMPARE(fileBytes(store.filePath()), QByteArray("percent"));
     QVERIFY(failures.isEmpty());
+}
+
+void TestCaptureStore::ownFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("own");
+    QTest::newRow("the capture's file") << "<own>" << true;
+    QTest::newRow("its lock") << "<own>.lock" << true;
+    QTest::newRow("a leftover") << "capture-1-1.txt" << true;
+    QTest::newRow("a leftover's lock") << "capture-1-1.txt.lock" << true;
+    QTest::newRow("another file in the folder") << "notes.txt" << false;
+    QTest::newRow("a capture's name elsewhere") << "../capture-1-1.txt" << false;
+}
+
+// What a save may not write over: it would be removed as the capture's, or offered and
+// discarded as a leftover.
+void TestCaptureStore::ownFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, own);
+    const QString folder = dir.filePath("own");
+    CaptureStore store(folder);
+    store.append("own");
+    store.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(store.sizeOnDisk(), qint64(3), WaitMs);
+    const QString path
+        = name.startsWith("<own>") ? store.filePath() + name.mid(5) : folder + '/' + name;
+    QVERIFY(QFile::exists(path) || writeFile(path, "x"));
+    QCOMPARE(store.isOwnFile(path), own);
 }
 
 // Killed at random moments during a fast stream, the store leaves a file that is exactly the
