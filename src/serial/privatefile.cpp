@@ -161,9 +161,7 @@ bool create(QFile *file, const QString &path, bool *exists, QString *reason)
 bool heldByAnother(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    // Without blocking: the name may be a pipe or a device that someone put there.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = openToHold(path);
     if (fd < 0)
         return false;
     int result;
@@ -178,6 +176,28 @@ bool heldByAnother(const QString &path)
     // lose its lock file there, and nothing else is needed.
     Q_UNUSED(path)
     return false;
+#endif
+}
+
+int openToHold(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    // Without blocking: the name may be a pipe or a device that someone put there.
+    return ::open(QFile::encodeName(path).constData(),
+                  O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+#else
+    Q_UNUSED(path)
+    return -1;
+#endif
+}
+
+void closeHeld(int handle)
+{
+#ifdef Q_OS_UNIX
+    if (handle >= 0)
+        ::close(handle);
+#else
+    Q_UNUSED(handle)
 #endif
 }
 

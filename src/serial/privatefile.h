@@ -54,6 +54,12 @@ bool create(QFile *file, const QString &path, bool *exists, QString *reason);
 // ends. Never on Windows, where a file that is open cannot be removed.
 bool heldByAnother(const QString &path);
 
+// A handle that keeps the file at path, should its name be removed, until closeHeld(); -1 when
+// it cannot be opened, and always on Windows, which cannot remove a file that is open and frees
+// a removed file's space without making the remover wait.
+int openToHold(const QString &path);
+void closeHeld(int handle);
+
 // The open file's stamp, asked of the system now through its handle.
 FileStamp stamp(const QFile &file);
 // The stamp of what path names now; a symbolic link's own, not its target's.

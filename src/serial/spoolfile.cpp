@@ -52,6 +52,24 @@ QSharedPointer<SpoolFile> SpoolFile::leftover(const QString &path)
     return file;
 }
 
+bool SpoolFile::remove(const QString &path, QString *reason)
+{
+    // Held open across the removal, the file keeps its blocks until the handle closes, and that
+    // happens on the pool.
+    const int held = PrivateFile::openToHold(path);
+    QFile file(path);
+    const bool removed = file.remove();
+    if (!removed)
+        *reason = file.errorString();
+    QThreadPool *const pool
+        = QCoreApplication::instance() ? QThreadPool::globalInstance() : nullptr;
+    if (pool)
+        pool->start([held] { PrivateFile::closeHeld(held); });
+    else
+        PrivateFile::closeHeld(held);
+    return removed;
+}
+
 SpoolFile::SpoolFile(const QString &folder, quint64 generation, bool owned)
     : folder(folder)
     , generation(generation)

@@ -30,6 +30,10 @@ public:
     // The listing filter for those.
     static QString nameFilter();
     static QString lockPath(const QString &path);
+    // Removes the capture file at path at once, leaving the system's freeing of its blocks,
+    // which can take a tenth of a second for gigabytes, to a worker thread. False, saying why,
+    // when the file stays.
+    static bool remove(const QString &path, QString *reason);
 
     // A capture's file in folder, made when its first bytes are written.
     static QSharedPointer<SpoolFile> create(const QString &folder, quint64 generation);

@@ -73,6 +73,7 @@ private slots:
     void neverWritesIntoAnEarlierFile();
     void filesRemovedOffTheGuiThread_data();
     void filesRemovedOffTheGuiThread();
+    void removedAtOnce();
     void changedFromOutside_data();
     void changedFromOutside();
     void privateUnderOpenUmask();
@@ -394,6 +395,18 @@ void TestCaptureStore::filesRemovedOffTheGuiThread()
     const QMutexLocker lock(&mutex);
     QVERIFY(removedOn.contains(path));
     QVERIFY2(removedOn.value(path) != QThread::currentThread(), "removed on the GUI thread");
+}
+
+// A leftover removed after its save: its name goes at once, whoever frees its blocks.
+void TestCaptureStore::removedAtOnce()
+{
+    const QString path = dir.filePath("leftover.txt");
+    QVERIFY(writeFile(path, "saved"));
+    QString reason;
+    QVERIFY2(SpoolFile::remove(path, &reason), qPrintable(reason));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!SpoolFile::remove(path, &reason));
+    QCOMPARE(reason, systemText(ENOENT));
 }
 
 void TestCaptureStore::changedFromOutside_data()
