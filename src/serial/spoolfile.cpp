@@ -139,7 +139,10 @@ bool SpoolFile::make(QFile *out, QString *reason)
         QString why;
         // Never over a file that another run left behind: it may be a capture to rescue.
         if (PrivateFile::create(out, path, &exists, &why)) {
-            written = PrivateFile::stamp(*out);
+            {
+                const QMutexLocker writing(&writeMutex);
+                written = PrivateFile::stamp(*out);
+            }
             open(path, std::move(heldLock));
             return true;
         }
