@@ -1,6 +1,9 @@
 #ifndef CAPTURESTORE_H
 #define CAPTURESTORE_H
 
+#include "serial/capturesnapshot.h"
+#include "serial/spoolwriter.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -8,39 +11,8 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
-
 class QThread;
 class SpoolFile;
-class SpoolWriter;
-
-// What a capture held at one moment: its first bytes in the capture's file, the rest in memory.
-// Cheap to copy; any thread may read it, while the capture goes on.
-class CaptureSnapshot
-{
-public:
-    CaptureSnapshot() = default;
-    explicit CaptureSnapshot(const QList<QByteArray> &blocks);
-
-    qint64 size() const { return fileBytes + memoryBytes; }
-
-    // Hands the bytes to sink in order, in blocks of at most 1 MiB, until sink returns false.
-    // False when the capture's file could not be read, with *reason set.
-    bool read(const std::function<bool(const QByteArray &)> &sink, QString *reason) const;
-
-    // A capture file that an earlier run left behind; the file stays when the snapshot goes.
-    static CaptureSnapshot ofLeftover(const QString &path, qint64 size);
-
-    // All the bytes at once; for small captures.
-    QByteArray readAll() const;
-
-private:
-    friend class CaptureStore;
-    QSharedPointer<SpoolFile> file;
-    qint64 fileBytes = 0;
-    QList<QByteArray> memory;
-    qint64 memoryBytes = 0;
-};
 
 // The bytes received since the capture was last started. They go to a private file in the
 // user's cache folder a few times a second, written on a thread of its own, so that a capture of
@@ -82,7 +54,8 @@ public:
     // The file the capture is being written to; empty before it is made.
     QString filePath() const;
     // Whether path names the file the capture is being written to, or another capture file in
-    // its folder: one that a run left behind is offered at the next start, and may be removed.
+    // its folder or its lock: one that a run left behind is offered at the next start, and may
+    // be removed.
     bool isOwnFile(const QString &path) const;
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
@@ -90,13 +63,11 @@ public:
     // How long received bytes may wait in memory before they are handed to the writer.
     static constexpr int FlushIntervalMs = 200;
     // How long written bytes may wait before the writer asks the system to put them on the disk.
-    static constexpr int SyncIntervalMs = 700;
+    static constexpr int SyncIntervalMs = SpoolWriter::SyncIntervalMs;
 
-    // For tests and benchmarks: called on the writer's thread as each block is about to be
-    // written (the file made and checked), and before and after each sync, with the bytes the
-    // file held then. It may block, to hold the writer.
-    enum class WriterStep { Writing, Syncing, Synced };
-    using WriterProbe = std::function<void(WriterStep, qint64)>;
+    // For tests and benchmarks: called on the writer's thread (SpoolWriter::Probe).
+    using WriterStep = SpoolWriter::Step;
+    using WriterProbe = SpoolWriter::Probe;
     void setWriterProbe(const WriterProbe &probe);
     // For benchmarks: the wait before a sync; negative, never a sync.
     void setSyncInterval(int ms);
@@ -106,10 +77,11 @@ signals:
     void storageFailed(const QString &reason);
 
 private:
-    friend class SpoolWriter;
     void written(quint64 generation, qint64 confirmedSize);
     void failed(quint64 generation, qint64 confirmedSize, const QString &reason, bool contentLost);
     void dropConfirmed(qint64 confirmedSize);
+    // The capture goes on in a new file.
+    void startFile();
 
     QString folderPath;
     QThread *thread = nullptr;

@@ -1,40 +1,16 @@
 #include "serial/leftovers.h"
 
 #include "serial/privatefile.h"
+#include "serial/spoolfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QRegularExpression>
 #include <QSysInfo>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-#ifdef Q_OS_UNIX
-// Whether a live program holds an exclusive flock on the file: a capture's writer does on its
-// file, and QLockFile on its lock file. Outlives a lock file removed from outside, and tells a
-// live program from a dead one that had the same PID in another PID namespace.
-bool heldByLiveProgram(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    // Closing lets go of ours, when we got it.
-    ::close(fd);
-    return held;
-}
-#endif
 
 // QLockFile counts a lock that names our own PID on this host as a live one's. Under Flatpak or
 // in a container a crashed run and its restart may share a PID: such a lock is stale unless a
@@ -46,7 +22,8 @@ bool isStaleOwnLock(const QLockFile &lock, const QString &lockPath)
     QString host;
     QString app;
     return lock.getLockInfo(&pid, &host, &app) && pid == QCoreApplication::applicationPid()
-        && (host.isEmpty() || host == QSysInfo::machineHostName()) && !heldByLiveProgram(lockPath);
+        && (host.isEmpty() || host == QSysInfo::machineHostName())
+        && !PrivateFile::heldByAnother(lockPath);
 #else
     // Windows has no PID namespaces, and no flock to tell a live holder.
     Q_UNUSED(lock)
@@ -80,27 +57,24 @@ QList<LeftoverCapture> find(const QString &folder, QString *refused)
             *refused = notPrivate;
         return found;
     }
-    static const QRegularExpression ours(QStringLiteral("^capture-[0-9]+-[0-9]+\\.txt$"));
     const QFileInfoList entries = QDir(folder).entryInfoList(
-        {QStringLiteral("capture-*.txt")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+        {SpoolFile::nameFilter()}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
         QDir::Time | QDir::Reversed);
     for (const QFileInfo &entry : entries) {
-        if (!ours.match(entry.fileName()).hasMatch() || !entry.isFile()
+        if (!SpoolFile::isCaptureName(entry.fileName()) || !entry.isFile()
             || !PrivateFile::isUsers(entry))
             continue;
         LeftoverCapture leftover;
         leftover.path = entry.filePath();
-        leftover.lock = std::make_shared<QLockFile>(leftover.path + QStringLiteral(".lock"));
+        leftover.lock = std::make_shared<QLockFile>(SpoolFile::lockPath(leftover.path));
         // Age says nothing: a capture may run for hours. Only a gone program frees the lock.
         leftover.lock->setStaleLockTime(0);
-#ifdef Q_OS_UNIX
         // A live capture whose lock file was removed from outside.
-        if (heldByLiveProgram(leftover.path))
+        if (PrivateFile::heldByAnother(leftover.path))
             continue;
-#endif
-        if (!takeLock(leftover.lock.get(), leftover.path + QStringLiteral(".lock")))
+        if (!takeLock(leftover.lock.get(), SpoolFile::lockPath(leftover.path)))
             continue;
-        QFile::setPermissions(leftover.path + QStringLiteral(".lock"),
+        QFile::setPermissions(SpoolFile::lockPath(leftover.path),
                               QFile::ReadOwner | QFile::WriteOwner);
         const QFileInfo now(leftover.path);
         leftover.size = now.size();
@@ -139,11 +113,9 @@ bool isCaptureFile(const QString &folder, const QString &path)
 
 bool remove(LeftoverCapture *leftover, QString *reason)
 {
-    QFile file(leftover->path);
-    if (!file.remove()) {
-        *reason = file.errorString();
+    // A leftover may be gigabytes: freeing its blocks is left to a worker thread.
+    if (!SpoolFile::remove(leftover->path, reason))
         return false;
-    }
     leftover->lock.reset();
     return true;
 }

@@ -1,14 +1,21 @@
 #include "childmodes.h"
 #include "serial/capturestore.h"
+#include "serial/privatefile.h"
+#include "serial/spoolfile.h"
+#include "serial/spoolwriter.h"
 #include "testfiles.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QHash>
+#include <QMutex>
 #include <QScopeGuard>
 #include <QSemaphore>
+#include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -34,6 +41,11 @@ QByteArray streamBytes(qint64 from, int size)
     return bytes;
 }
 
+// What a wait may take at most before its test fails: a few times what the slowest of them
+// takes on a loaded machine, and well inside the test program's time limit, so that a fault
+// that stops the store fails its test with a message instead of hanging the program.
+constexpr int WaitMs = 10000;
+
 constexpr QFile::Permissions OthersMay = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
     | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
 
@@ -57,10 +69,18 @@ private slots:
     void streamReachesDiskWhileItFlows();
     void nextStartTriesDiskAgain();
     void syncsWhileDataArrives();
+    void syncedWithinASecond_data();
+    void syncedWithinASecond();
+    void neverWritesIntoAnEarlierFile();
+    void filesRemovedOffTheGuiThread_data();
+    void filesRemovedOffTheGuiThread();
+    void removedAtOnce();
     void changedFromOutside_data();
     void changedFromOutside();
     void privateUnderOpenUmask();
     void percentInFolderName();
+    void ownFiles_data();
+    void ownFiles();
     void killLeavesPrefix();
 };
 
@@ -101,7 +121,7 @@ void TestCaptureStore::snapshotsKeepWhatTheyHad()
 
     snapshots.clear();
     store.reset();
-    QVERIFY(!QFile::exists(path));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), WaitMs);
 }
 
 void TestCaptureStore::clearStartsAfresh_data()
@@ -162,7 +182,7 @@ void TestCaptureStore::lateReportAboutEarlierFile()
     store.append("new!");
     store.flush();
     // Held before its second block: the first one's report waits in our queue, unread.
-    QVERIFY(writing.tryAcquire(1, 30000));
+    QVERIFY2(writing.tryAcquire(1, WaitMs), "the writer never came to the second block");
     QCoreApplication::processEvents();
     QCOMPARE(store.sizeOnDisk(), qint64(0));
     QCOMPARE(store.snapshot().readAll(), QByteArray("new!"));
@@ -180,10 +200,10 @@ void TestCaptureStore::streamReachesDiskWhileItFlows()
     delivery.setInterval(CaptureStore::FlushIntervalMs / 10);
     connect(&delivery, &QTimer::timeout, [&store] { store.append("sample\n"); });
     delivery.start();
-    QTRY_VERIFY_WITH_TIMEOUT(store.sizeOnDisk() > 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(store.sizeOnDisk() > 0, WaitMs);
     QVERIFY(delivery.isActive());
     delivery.stop();
-    QTRY_COMPARE(store.sizeOnDisk(), store.size());
+    QTRY_COMPARE_WITH_TIMEOUT(store.sizeOnDisk(), store.size(), WaitMs);
 }
 
 // After the disk refused one capture, the next Start tries it again.
@@ -195,7 +215,7 @@ void TestCaptureStore::nextStartTriesDiskAgain()
     QSignalSpy failures(&store, &CaptureStore::storageFailed);
     store.append("refused");
     store.flush();
-    QVERIFY(failures.wait(30000));
+    QVERIFY2(failures.wait(WaitMs), "the refusal was never reported");
     QVERIFY(QFile::remove(blocker));
 
     store.clear();
@@ -230,9 +250,9 @@ void TestCaptureStore::syncsWhileDataArrives()
         store.flush();
     });
     delivery.start();
-    QTRY_VERIFY_WITH_TIMEOUT(syncs >= 3, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(syncs >= 3, WaitMs);
     delivery.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(synced == store.size(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(synced == store.size(), WaitMs);
     QVERIFY2(
         syncs * 4 <= writes,
         qPrintable(QStringLiteral("%1 syncs for %2 writes").arg(syncs.load()).arg(writes.load())));
@@ -240,6 +260,154 @@ void TestCaptureStore::syncsWhileDataArrives()
     const int before = syncs;
     QTest::qWait(3 * CaptureStore::SyncIntervalMs);
     QCOMPARE(syncs.load(), before);
+}
+
+void TestCaptureStore::syncedWithinASecond_data()
+{
+    QTest::addColumn<int>("everyMs");
+    QTest::addColumn<int>("burstMs");
+    QTest::addColumn<int>("pauseMs");
+    QTest::newRow("steady stream") << 20 << 0 << 0;
+    QTest::newRow("bursts") << 30 << 400 << 1500;
+    QTest::newRow("one line now and then") << 900 << 0 << 0;
+}
+
+// A power cut loses about a second: bytes handed to the writer are on the disk by the time that
+// makes a second with the wait in memory before them, whatever the stream does meanwhile. On a
+// clock of the test's, so that a busy machine cannot make it fail or pass.
+void TestCaptureStore::syncedWithinASecond()
+{
+    QFETCH(int, everyMs);
+    QFETCH(int, burstMs);
+    QFETCH(int, pauseMs);
+    qint64 clock = 0;
+    SpoolWriter writer([&clock] { return clock; });
+    QList<QPair<qint64, qint64>> syncs; // when, up to which byte
+    writer.setProbe([&](SpoolWriter::Step step, qint64 bytes) {
+        if (step == SpoolWriter::Step::Synced)
+            syncs.append({clock, bytes});
+    });
+    const QSharedPointer<SpoolFile> file = SpoolFile::create(dir.filePath("fake-clock"), 1);
+    QList<QPair<qint64, qint64>> writes; // when, up to which byte
+    qint64 end = 0;
+    constexpr qint64 RunMs = 12000;
+    constexpr qint64 TickMs = 5;
+    for (clock = 0; clock <= RunMs; clock += TickMs) {
+        const qint64 inCycle = burstMs > 0 ? clock % (burstMs + pauseMs) : 0;
+        if (clock % everyMs == 0 && inCycle <= burstMs) {
+            writer.write(file, QByteArray(100, 'x'));
+            end += 100;
+            writes.append({clock, end});
+        }
+        writer.syncIfDue();
+    }
+    const qint64 budget = 1000 - CaptureStore::FlushIntervalMs;
+    int checked = 0;
+    for (const auto &write : qAsConst(writes)) {
+        if (write.first + budget + TickMs > RunMs)
+            break;
+        const auto synced = std::find_if(syncs.cbegin(), syncs.cend(), [&write](const auto &sync) {
+            return sync.second >= write.second;
+        });
+        QVERIFY2(synced != syncs.cend() && synced->first <= write.first + budget,
+                 qPrintable(QStringLiteral("written at %1 ms, on the disk %2")
+                                .arg(write.first)
+                                .arg(synced == syncs.cend()
+                                         ? QStringLiteral("never")
+                                         : QStringLiteral("at %1 ms").arg(synced->first))));
+        ++checked;
+    }
+    QVERIFY(checked > 5);
+    // Far fewer syncs than writes while data streams.
+    QVERIFY2(syncs.size() <= RunMs / SpoolWriter::SyncIntervalMs + 1,
+             qPrintable(QStringLiteral("%1 syncs").arg(syncs.size())));
+}
+
+// A run of the same process number (in a container, say) may have left files under the names
+// this run would choose; they are passed over, never appended to: each may be a capture to
+// rescue.
+void TestCaptureStore::neverWritesIntoAnEarlierFile()
+{
+    const QString folder = dir.filePath("earlier");
+    CaptureStore store(folder);
+    QSignalSpy failures(&store, &CaptureStore::storageFailed);
+    store.append("first");
+    store.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(store.sizeOnDisk(), qint64(5), WaitMs);
+    // The next names this run would take.
+    const QString first = store.filePath();
+    const int dash = first.lastIndexOf('-');
+    const int number = first.mid(dash + 1).chopped(4).toInt();
+    QStringList earlier;
+    for (int i = 1; i <= 3; ++i) {
+        earlier << first.left(dash + 1) + QString::number(number + i) + ".txt";
+        QVERIFY(writeFile(earlier.last(), "an earlier run's"));
+    }
+    store.clear();
+    store.append("second");
+    store.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(store.sizeOnDisk(), qint64(6), WaitMs);
+    QVERIFY2(!earlier.contains(store.filePath()), qPrintable(store.filePath()));
+    QCOMPARE(fileBytes(store.filePath()), QByteArray("second"));
+    for (const QString &path : qAsConst(earlier))
+        QCOMPARE(fileBytes(path), QByteArray("an earlier run's"));
+    QVERIFY(failures.isEmpty());
+}
+
+void TestCaptureStore::filesRemovedOffTheGuiThread_data()
+{
+    QTest::addColumn<bool>("saveLetsGoLast");
+    QTest::newRow("a save lets go of the old capture last") << true;
+    QTest::newRow("the store ends") << false;
+}
+
+// Removing a file of gigabytes can take a tenth of a second, far longer than the line's buffer
+// lasts: whoever lets go of a capture's file last, it is removed on another thread than the
+// event loop's, and its lock after it.
+void TestCaptureStore::filesRemovedOffTheGuiThread()
+{
+    QFETCH(bool, saveLetsGoLast);
+    QMutex mutex;
+    QHash<QString, QThread *> removedOn;
+    SpoolFile::setRemovalProbe([&](const QString &path) {
+        const QMutexLocker lock(&mutex);
+        removedOn.insert(path, QThread::currentThread());
+    });
+    const auto noProbe = qScopeGuard([] { SpoolFile::setRemovalProbe({}); });
+    auto store = std::make_unique<CaptureStore>(dir.filePath("removed"));
+    store->append("old capture");
+    store->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(store->sizeOnDisk(), qint64(11), WaitMs);
+    const QString path = store->filePath();
+    auto saving = std::make_unique<CaptureSnapshot>(store->snapshot());
+    if (saveLetsGoLast) {
+        store->clear();
+        store->append("new");
+        store->flush();
+        // The writer has let go of the old file.
+        QTRY_COMPARE_WITH_TIMEOUT(store->sizeOnDisk(), qint64(3), WaitMs);
+        QVERIFY(QFile::exists(path));
+        saving.reset();
+    } else {
+        saving.reset();
+        store.reset();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path) && !QFile::exists(path + ".lock"), WaitMs);
+    const QMutexLocker lock(&mutex);
+    QVERIFY(removedOn.contains(path));
+    QVERIFY2(removedOn.value(path) != QThread::currentThread(), "removed on the GUI thread");
+}
+
+// A leftover removed after its save: its name goes at once, whoever frees its blocks.
+void TestCaptureStore::removedAtOnce()
+{
+    const QString path = dir.filePath("leftover.txt");
+    QVERIFY(writeFile(path, "saved"));
+    QString reason;
+    QVERIFY2(SpoolFile::remove(path, &reason), qPrintable(reason));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!SpoolFile::remove(path, &reason));
+    QCOMPARE(reason, systemText(ENOENT));
 }
 
 void TestCaptureStore::changedFromOutside_data()
@@ -289,7 +457,7 @@ void TestCaptureStore::changedFromOutside()
     const QByteArray rest(12184, 'r');
     store.append(rest);
     store.flush();
-    QVERIFY(failures.wait(30000));
+    QVERIFY2(failures.wait(WaitMs), "the change was never reported");
     const QString reason = failures.first().first().toString();
     QVERIFY2(reason.startsWith(
                  path + (frontLost ? ": changed from outside" : ": replaced from outside")),
@@ -353,6 +521,35 @@ void TestCaptureStore::percentInFolderName()
     QVERIFY(failures.isEmpty());
 }
 
+void TestCaptureStore::ownFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("own");
+    QTest::newRow("the capture's file") << "<own>" << true;
+    QTest::newRow("its lock") << "<own>.lock" << true;
+    QTest::newRow("a leftover") << "capture-1-1.txt" << true;
+    QTest::newRow("a leftover's lock") << "capture-1-1.txt.lock" << true;
+    QTest::newRow("another file in the folder") << "notes.txt" << false;
+    QTest::newRow("a capture's name elsewhere") << "../capture-1-1.txt" << false;
+}
+
+// What a save may not write over: it would be removed as the capture's, or offered and
+// discarded as a leftover.
+void TestCaptureStore::ownFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, own);
+    const QString folder = dir.filePath("own");
+    CaptureStore store(folder);
+    store.append("own");
+    store.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(store.sizeOnDisk(), qint64(3), WaitMs);
+    const QString path
+        = name.startsWith("<own>") ? store.filePath() + name.mid(5) : folder + '/' + name;
+    QVERIFY(QFile::exists(path) || writeFile(path, "x"));
+    QCOMPARE(store.isOwnFile(path), own);
+}
+
 // Killed at random moments during a fast stream, the store leaves a file that is exactly the
 // stream's first bytes.
 void TestCaptureStore::killLeavesPrefix()
@@ -364,12 +561,21 @@ void TestCaptureStore::killLeavesPrefix()
         QDir(folder).removeRecursively();
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {"--stream", folder});
-        QVERIFY(child.waitForReadyRead(30000));
+        QVERIFY2(child.waitForReadyRead(WaitMs), "the child never streamed");
         QTest::qWait(int(random.bounded(50, 600)));
+        const QStringList live = QDir(folder).entryList({"capture-*.txt"}, QDir::Files);
+        // The live capture is known by its file alone, should its lock file go.
+        if (kill == 0) {
+            QCOMPARE(live.size(), 1);
+            QVERIFY2(PrivateFile::heldByAnother(folder + '/' + live.first()),
+                     "a live capture's file is not held");
+        }
         child.kill();
-        QVERIFY(child.waitForFinished(30000));
+        QVERIFY2(child.waitForFinished(WaitMs), "the child did not end when killed");
         const QStringList files = QDir(folder).entryList({"capture-*.txt"}, QDir::Files);
         QVERIFY2(files.size() <= 1, qPrintable(files.join(' ')));
+        for (const QString &name : files)
+            QVERIFY2(!PrivateFile::heldByAnother(folder + '/' + name), "a dead run's file is held");
         const QByteArray kept
             = files.isEmpty() ? QByteArray() : fileBytes(folder + '/' + files.first());
         QVERIFY2(kept == streamBytes(0, kept.size()),
@@ -406,7 +612,7 @@ void TestCaptureStore::storageFaults()
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {mode, dir.path()});
-    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.waitForFinished(3 * WaitMs), "the child did not end");
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
     // Once: the reason, what is kept in memory, and whether every byte is still there.
@@ -450,7 +656,7 @@ int childMain(const QString &mode, const QString &folder)
         store.flush();
     }
     if (failures.isEmpty())
-        failures.wait(30000);
+        failures.wait(WaitMs);
     store.append("after");
     all += "after";
     store.flush();
@@ -489,6 +695,9 @@ int streamForever(const QString &folder)
 
 int main(int argc, char *argv[])
 {
+    // A test function that still hangs fails by name, well before the test program's limit.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "75000");
     testkit::ChildModes modes{
         {"--stream", [](const QStringList &a) { return streamForever(a.value(0)); }}};
     for (const char *mode : {"--size-limit", "--under-a-file", "--parent-read-only",
