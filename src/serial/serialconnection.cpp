@@ -5,7 +5,6 @@
 #include "app/mainwindowform.h"
 #include "console/console.h"
 #include "plot/plotdock.h"
-#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "serial/driverbuffer.h"
 #include "settings/settingsdialog.h"
@@ -56,7 +55,6 @@ void MainWindow::openSerialPort()
     setStatusText(tr("Connected to %1 : %2, %3, %4, %5, %6")
                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
                            p.flowControlText));
-    portOpened = 1;
     followConnection();
 }
 
@@ -65,6 +63,7 @@ void MainWindow::closeSerialPort()
     if (serialPort->isOpen())
         serialPort->close();
     setConnected(false);
+    belief.disconnected();
     setStatusText(tr("Disconnected"));
     // The capture is kept: it may not have been saved yet.
     captureStatus->refresh();
@@ -81,8 +80,7 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     if (serialPort->bytesAvailable() > 0)
         readData();
     const QString systemText = serialPort->errorString();
-    // A device that was unplugged comes back idle.
-    captureState = 0;
+    followBelief(belief.lost());
     // Disconnected before the box opens, so that its event loop cannot spin on the dead line
     // and the window already says what happened.
     closeSerialPort();
