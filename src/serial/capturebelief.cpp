@@ -19,8 +19,8 @@ CaptureBelief::Change CaptureBelief::connected(const QString &name, qint32 baudR
     // stream, and the next Start/Stop starts it.
     if (running && portName != capturePort)
         setRunning(false, &change);
+    settle(false, &change);
     watch.newLine();
-    followAnswer(&change);
     return change;
 }
 
@@ -33,6 +33,8 @@ CaptureBelief::Change CaptureBelief::lost()
 {
     Change change;
     // A device that was unplugged comes back idle.
+    settle(false, &change);
+    watch.forgetPress();
     setRunning(false, &change);
     return change;
 }
@@ -40,9 +42,7 @@ CaptureBelief::Change CaptureBelief::lost()
 CaptureBelief::Change CaptureBelief::pressed()
 {
     Change change;
-    // A start still unconfirmed is taken for one: this press is believed its stop.
-    change.confirmStart = pending;
-    pending = false;
+    settle(true, &change);
     if (!running) {
         // The previous capture goes only once the device's answer shows that this was a start.
         change.beginStart = true;
@@ -59,11 +59,13 @@ CaptureBelief::Change CaptureBelief::pressed()
 CaptureBelief::Change CaptureBelief::typed(const QByteArray &bytes)
 {
     Change change;
-    // An answer to a key is not a stream, and blurs the answer to a press.
+    // An answer to a key is not a stream, and no answer to a press.
     watch.sent();
-    followAnswer(&change);
-    if (bytes.count(StartStopCommand) % 2 != 0)
+    if (bytes.count(StartStopCommand) % 2 != 0) {
+        settle(false, &change);
+        watch.forgetPress();
         setRunning(!running, &change);
+    }
     return change;
 }
 
@@ -95,6 +97,26 @@ qint64 CaptureBelief::notedSilenceMs() const
     return open && silentMs >= StreamWatch::silenceNoteMs(baud) ? silentMs : -1;
 }
 
+// A pending start is decided before another command or a new line blurs what its press brought:
+// data after it that showed a start confirms it. Otherwise a press believed its stop carries it:
+// if that one turns out a stop, the device ran in between and the start was one. Anything else
+// puts the capture back, so that no sequence of commands empties it unconfirmed.
+void CaptureBelief::settle(bool pressing, Change *change)
+{
+    if (!pending)
+        return;
+    if (!carried && watch.showsStart()) {
+        change->confirmStart = true;
+    } else if (!carried && pressing && running) {
+        carried = true;
+        return;
+    } else {
+        change->putBack = true;
+    }
+    pending = false;
+    carried = false;
+}
+
 void CaptureBelief::setRunning(bool on, Change *change)
 {
     if (on == running)
@@ -107,26 +129,40 @@ void CaptureBelief::setRunning(bool on, Change *change)
 }
 
 // What the device did after a press tells which way the press went: a stream that goes on was
-// started (or never stopped), one that ended was stopped.
+// started (or never stopped), data after a quiet line was a start, and data that ended was
+// stopped.
 bool CaptureBelief::followAnswer(Change *change)
 {
-    switch (watch.answer(baud)) {
+    const StreamWatch::Answer answer = watch.answer(baud);
+    if (answer == StreamWatch::Answer::Waiting)
+        return false;
+    if (carried) {
+        // The answer to the stop that carries the start: a stop shows that it ran.
+        change->confirmStart = answer == StreamWatch::Answer::Stopped;
+        change->putBack = !change->confirmStart;
+    }
+    switch (answer) {
     case StreamWatch::Answer::Waiting:
         return false;
     case StreamWatch::Answer::Streams:
-        change->confirmStart = pending;
+        change->confirmStart = change->confirmStart || (pending && !carried);
         if (open)
             setRunning(true, change);
         break;
+    case StreamWatch::Answer::Started:
+        change->confirmStart = change->confirmStart || (pending && !carried);
+        break;
     case StreamWatch::Answer::Stopped:
         // Believed a start, it stopped a stream we had not followed: nothing is lost.
-        change->putBack = pending;
+        change->putBack = change->putBack || (pending && !carried);
         setRunning(false, change);
         break;
     case StreamWatch::Answer::None:
-        change->confirmStart = pending;
+        // Silence confirms nothing: the capture is shown and saved whole again.
+        change->putBack = change->putBack || (pending && !carried);
         break;
     }
     pending = false;
+    carried = false;
     return true;
 }

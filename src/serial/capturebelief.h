@@ -53,6 +53,8 @@ public:
 
 private:
     void setRunning(bool on, Change *change);
+    // Decides a pending start before a command or a new line makes its answer unreadable.
+    void settle(bool pressing, Change *change);
     // Reads the answer to the press watched into change; false while it is not known yet.
     bool followAnswer(Change *change);
 
@@ -60,6 +62,8 @@ private:
     bool open = false;
     bool running = false;
     bool pending = false;
+    // The pending start waits for the answer to the press believed its stop.
+    bool carried = false;
     qint32 baud = 9600;
     QString portName;
     // The port a capture runs on.
