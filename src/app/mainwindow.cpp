@@ -52,12 +52,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->statusBar->addWidget(statusLabel);
     form->statusBar->addPermanentWidget(captureStatus);
     connect(captureStatus, &CaptureStatus::readyToClose, this, &MainWindow::close);
-    captureStatus->setSilence([this]() -> qint64 {
-        const qint64 silentMs = streamWatch.silentMs();
-        const bool note = serialPort->isOpen()
-            && silentMs >= StreamWatch::silenceNoteMs(serialPort->baudRate(QSerialPort::Input));
-        return note ? silentMs : -1;
-    });
+    captureStatus->setSilence([this] { return belief.notedSilenceMs(); });
     // Once the window is up, what earlier runs left behind is offered back.
     QTimer::singleShot(0, this, &MainWindow::offerLeftovers);
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);

@@ -1,8 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "serial/capturebelief.h"
 #include "serial/capturefile.h"
-#include "serial/streamwatch.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -49,8 +49,9 @@ private:
     void followTypedCommands(const QByteArray &typed);
     void followStream(const QByteArray &delivered);
     void followConnection();
-    bool followAnswer();
     void awaitAnswer();
+    // Applies what the belief changed to the capture and its indicator.
+    void followBelief(const CaptureBelief::Change &change);
     void showFileError(const QString &text, const QString &reason);
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
@@ -66,9 +67,8 @@ private:
     CaptureSaver *saver = nullptr;
     // Beside the status text: the capture's size and state, and a running save's progress.
     CaptureStatus *captureStatus = nullptr;
-    // Whether the device streams though we believe it idle, and the port a capture runs on.
-    StreamWatch streamWatch;
-    QString capturePort;
+    // What we believe the device does.
+    CaptureBelief belief;
     // Below the console, hidden at start; reads the same bytes as the capture.
     PlotDock *plotDock = nullptr;
 };

@@ -3,8 +3,8 @@
 
 #include <QtGlobal>
 
-// What the program believes of the line and the device, process-wide. Written by the window's
-// serial and capture slots only, on the GUI thread.
+// What the program believes of the line and the device, process-wide. Written by CaptureBelief
+// only, on the GUI thread.
 
 // 1 once a port has been opened successfully; never cleared.
 extern qint32 portOpened;

@@ -5,9 +5,9 @@
 #include "app/mainwindowform.h"
 #include "console/console.h"
 #include "plot/plotdock.h"
-#include "serial/captureflags.h"
 #include "serial/capturestore.h"
 #include "serial/driverbuffer.h"
+#include "serial/portcheck.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
@@ -33,6 +33,12 @@ QString lostDeviceText(QSerialPort::SerialPortError error, const QString &system
 void MainWindow::openSerialPort()
 {
     const PortSettings p = settingsDialog->currentSettings();
+    // Said plainly before the port is tried: the system's own words for these mislead.
+    if (const QString problem = PortCheck::problem(p); !problem.isEmpty()) {
+        QMessageBox::critical(this, tr("Error"), problem);
+        setStatusText(tr("Open error"));
+        return;
+    }
     serialPort->setPortName(p.portName);
     serialPort->setBaudRate(p.baudRate, QSerialPort::AllDirections);
     serialPort->setDataBits(p.dataBits);
@@ -56,7 +62,6 @@ void MainWindow::openSerialPort()
     setStatusText(tr("Connected to %1 : %2, %3, %4, %5, %6")
                       .arg(p.portName, p.baudRateText, p.dataBitsText, p.parityText, p.stopBitsText,
                            p.flowControlText));
-    portOpened = 1;
     followConnection();
 }
 
@@ -65,6 +70,7 @@ void MainWindow::closeSerialPort()
     if (serialPort->isOpen())
         serialPort->close();
     setConnected(false);
+    belief.disconnected();
     setStatusText(tr("Disconnected"));
     // The capture is kept: it may not have been saved yet.
     captureStatus->refresh();
@@ -81,8 +87,7 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     if (serialPort->bytesAvailable() > 0)
         readData();
     const QString systemText = serialPort->errorString();
-    // A device that was unplugged comes back idle.
-    captureState = 0;
+    followBelief(belief.lost());
     // Disconnected before the box opens, so that its event loop cannot spin on the dead line
     // and the window already says what happened.
     closeSerialPort();

@@ -18,6 +18,7 @@ void StreamWatch::newLine()
     lastMs = -1;
     quietSinceMs = now();
     byteSent = false;
+    rhythmMs = MaxPauseMs;
     watching = false;
 }
 
@@ -25,8 +26,9 @@ void StreamWatch::sent()
 {
     runStartMs = -1;
     byteSent = true;
-    // What comes now may be the answer to these bytes as well as to the press.
-    watching = false;
+    gapBroken = true;
+    // What comes now may be the answer to these bytes: only a stream still tells of the press.
+    keySince = true;
 }
 
 void StreamWatch::pressed()
@@ -35,7 +37,10 @@ void StreamWatch::pressed()
     const qint64 t = now();
     watching = true;
     pressMs = t;
-    flowedBefore = lastMs >= 0 && t - lastMs <= MaxPauseMs;
+    // A device that sends in bursts flows through its pauses.
+    flowedBefore = lastMs >= 0 && t - lastMs <= rhythmMs;
+    keySince = false;
+    answered = false;
     lateStartMs = -1;
     bytesAfter = 0;
     flowsAfter = false;
@@ -45,20 +50,36 @@ void StreamWatch::pressed()
 bool StreamWatch::delivered(qint32 baudRate, qint64 bytes)
 {
     const qint64 t = now();
+    if (lastMs >= 0 && !gapBroken && t - lastMs <= MaxBurstPauseMs)
+        rhythmMs = std::max(rhythmMs, t - lastMs);
+    gapBroken = false;
     if (runStartMs < 0 || t - lastMs > MaxPauseMs)
         runStartMs = t;
-    bytesAfter += bytes;
-    if (watching && bytesAfter > BacklogBytes)
-        flowsAfter = true;
-    if (watching && t - pressMs > std::max(PressWindowMs, tailMs(baudRate))) {
-        if (lateStartMs < 0 || t - lastMs > MaxPauseMs)
-            lateStartMs = t;
-        flowsAfter = flowsAfter || t - lateStartMs >= LateRunMs;
+    const qint64 evidence = byteSent ? AnswerMs : EvidenceMs;
+    const bool streams = t - runStartMs > std::max(evidence, tailMs(baudRate));
+    if (watching && keySince) {
+        // An answer to a key may last seconds: only what shows a stream by itself counts.
+        flowsAfter = flowsAfter || streams;
+    } else if (watching) {
+        answered = true;
+        bytesAfter += bytes;
+        if (bytesAfter > BacklogBytes)
+            flowsAfter = true;
+        if (t - pressMs > std::max(PressWindowMs, tailMs(baudRate))) {
+            if (lateStartMs < 0 || t - lastMs > MaxPauseMs)
+                lateStartMs = t;
+            flowsAfter = flowsAfter || t - lateStartMs >= LateRunMs;
+        }
     }
     lastMs = t;
     quietSinceMs = t;
-    const qint64 evidence = byteSent ? AnswerMs : EvidenceMs;
-    return t - runStartMs > std::max(evidence, tailMs(baudRate));
+    return streams;
+}
+
+bool StreamWatch::showsStart() const
+{
+    // Without data just before the press, nothing after it can be a tail.
+    return watching && (flowsAfter || (!flowedBefore && answered));
 }
 
 StreamWatch::Answer StreamWatch::answer(qint32 baudRate)
@@ -66,14 +87,18 @@ StreamWatch::Answer StreamWatch::answer(qint32 baudRate)
     if (!watching)
         return Answer::None;
     const qint64 t = now();
-    // Late data that goes on may still show a stream.
-    const bool lateGoesOn = lateStartMs >= 0 && t - lastMs <= MaxPauseMs;
-    if (!flowsAfter && (t - pressMs <= answerDueMs(baudRate) || lateGoesOn))
+    // Data around the press that may be in one of the device's pauses: it may still go on.
+    const bool mayGoOn
+        = lastMs >= 0 && (flowedBefore || lastMs >= pressMs) && t - lastMs <= rhythmMs;
+    if (!flowsAfter && (t - pressMs <= answerDueMs(baudRate) || mayGoOn))
         return Answer::Waiting;
     watching = false;
     if (flowsAfter)
         return Answer::Streams;
-    return flowedBefore ? Answer::Stopped : Answer::None;
+    if (flowedBefore)
+        return Answer::Stopped;
+    // Silence after a press tells nothing.
+    return answered ? Answer::Started : Answer::None;
 }
 
 qint64 StreamWatch::answerDueMs(qint32 baudRate)

@@ -1,6 +1,8 @@
 #include "console/console.h"
 #include "ptydevice.h"
 #include "serial/captureflags.h"
+#include "serial/capturestore.h"
+#include "serial/streamwatch.h"
 #include "windowprobe.h"
 
 #include <QtTest>
@@ -23,6 +25,10 @@ private slots:
     void burstyDevice();
     void longAnswerIsNoStream();
     void deviceStopsByItself();
+    void pressDeepInAPause();
+    void keyInTheAnswerWindow();
+    void twoQuickPresses();
+    void stopSoonAfterStart();
 };
 
 void TestCaptureState::burstyDevice_data()
@@ -56,7 +62,8 @@ void TestCaptureState::burstyDevice()
 
 void TestCaptureState::longAnswerIsNoStream()
 {
-    ScriptedDevice device({0, 0, 2000, 0});
+    // Longer than the plain evidence of a stream, shorter than that after a key.
+    ScriptedDevice device({0, 0, 2500, 0});
     QVERIFY(connectTo(device.path, LineChoice{{}, "115200"}));
     QTest::keyClick(console(), Qt::Key_V);
     QTRY_VERIFY_WITH_TIMEOUT(device.answering(), 10000);
@@ -104,6 +111,81 @@ void TestCaptureState::deviceStopsByItself()
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), device.sent(), 10000);
     QVERIFY(capturedBytes().startsWith(first));
     QCOMPARE(captureState, 0);
+}
+
+// A device that streams in bursts of 1 s with pauses of 2.5 s, which the rule does not take for
+// a stream: a press 2 s into a pause stops it, and the silence after it shows a stop.
+void TestCaptureState::pressDeepInAPause()
+{
+    ScriptedDevice device({1000, 2500, 0, 0});
+    device.startStream();
+    QVERIFY(connectTo(device.path, LineChoice{{}, "115200"}));
+    // Once a pause was seen, 1.9 to 2.2 s into the next one.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        device.cycles() >= 2 && device.cycleMs() >= 2900 && device.cycleMs() < 3200, 15000);
+    QCOMPARE(captureState, 0);
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!device.streaming(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(indicator().startsWith("Kept: "), 10000);
+    QCOMPARE(captureState, 0);
+    QCOMPARE(capturedBytes(), device.sent());
+
+    // So the next press starts it, and the capture begins anew.
+    const int mark = device.sent().size();
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(device.streaming(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), device.sent().mid(mark), 10000);
+    QCOMPARE(captureState, 1);
+}
+
+// A key typed 0.9 s after a press that stopped a stream not yet followed: the stop still shows.
+void TestCaptureState::keyInTheAnswerWindow()
+{
+    ScriptedDevice device({0, 0, 0, 0});
+    device.startStream();
+    QVERIFY(connectTo(device.path, LineChoice{{}, "115200"}));
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 2000, 10000);
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!device.streaming(), 10000);
+    QTest::qWait(900); // the moment of the key, not a wait for data
+    QTest::keyClick(console(), Qt::Key_V);
+    QTRY_VERIFY_WITH_TIMEOUT(indicator().startsWith("Kept: "), 10000);
+    QCOMPARE(captureState, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), device.sent(), 10000);
+}
+
+// Two presses 0.2 s apart stop the stream and start it again: what was kept stays.
+void TestCaptureState::twoQuickPresses()
+{
+    ScriptedDevice device({0, 0, 0, 0});
+    device.startStream();
+    QVERIFY(connectTo(device.path, LineChoice{{}, "115200"}));
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 2000, 10000);
+    startStop();
+    QTest::qWait(200); // the moment of the second press
+    startStop();
+    QTRY_COMPARE_WITH_TIMEOUT(captureState, 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 8000, 10000);
+    QVERIFY(device.streaming());
+    QVERIFY(device.sent().startsWith(capturedBytes()));
+    QVERIFY(indicator().startsWith("Capturing: "));
+}
+
+// A Stop within a second of a Start settles it: the capture is what the device sent since, with
+// nothing of the previous capture in front of it.
+void TestCaptureState::stopSoonAfterStart()
+{
+    ScriptedDevice device({0, 0, 0, 0});
+    store()->append("the previous capture");
+    QVERIFY(connectTo(device.path, LineChoice{{}, "115200"}));
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 1000, 10000);
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!device.streaming(), 10000);
+    // Past the time the stop's answer is due: a wait for the verdict, not for data.
+    QTest::qWait(int(StreamWatch::answerDueMs(115200)) + 500);
+    QCOMPARE(captureState, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), device.sent(), 10000);
 }
 
 QTEST_MAIN(TestCaptureState)

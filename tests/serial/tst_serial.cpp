@@ -374,6 +374,10 @@ void TestSerial::badPorts_data()
     QTest::newRow("missing path") << "/dev/tarvex-no-such-device" << "9600";
     QTest::newRow("port in use") << "BUSY" << "9600";
     QTest::newRow("zero custom rate") << "DEVICE" << "0";
+    QTest::newRow("above the highest rate") << "DEVICE" << "4000001";
+    QTest::newRow("negative rate") << "DEVICE" << "-5";
+    QTest::newRow("the multiplexer") << "/dev/ptmx" << "9600";
+    QTest::newRow("3,000 characters") << "/dev/" + QString(3000, 'x') << "9600";
     // clang-format on
 }
 

@@ -67,6 +67,13 @@ QByteArray PtyDevice::received() const
     return in;
 }
 
+qint64 PtyDevice::msStreaming() const
+{
+    const QMutexLocker lock(&mutex);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - streamStart)
+        .count();
+}
+
 void PtyDevice::toggle()
 {
     const QMutexLocker lock(&mutex);

@@ -38,6 +38,9 @@ public:
     void startStream() { toggle(); }
     bool streaming() const { return isStreaming; }
     bool answering() const { return isAnswering; }
+    // Where a burst device is in its cycle of burst and pause, in ms, and how many cycles it did.
+    qint64 cycleMs() const { return msStreaming() % (script.burstMs + script.pauseMs); }
+    qint64 cycles() const { return msStreaming() / (script.burstMs + script.pauseMs); }
     // Everything it sent, and (scripted) everything it received.
     QByteArray sent() const;
     QByteArray received() const;
@@ -48,6 +51,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    qint64 msStreaming() const;
     void toggle();
     void run();
 
