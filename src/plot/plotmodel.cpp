@@ -59,6 +59,17 @@ double PlotModel::axisRate(double windowSeconds) const
     return std::max(1.0, double(samples.sampleCount()) / windowSeconds);
 }
 
+PlotModel::Frame PlotModel::frame(double windowSeconds) const
+{
+    Frame f;
+    f.end = samples.sampleCount();
+    f.axisRate = axisRate(windowSeconds);
+    f.rate = rate();
+    f.channels = channelCount();
+    std::copy(std::begin(latestValues), std::end(latestValues), std::begin(f.latest));
+    return f;
+}
+
 int PlotModel::channelFor(std::string_view key, int position)
 {
     for (std::size_t i = 0; i < keys.size(); ++i) {

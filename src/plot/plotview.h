@@ -1,14 +1,14 @@
 #ifndef PLOTVIEW_H
 #define PLOTVIEW_H
 
+#include "plot/plotmodel.h"
+
 #include <QImage>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
 
 #include <cstdint>
-
-class PlotModel;
 
 // Draws the model's channels over the chosen time window, newest at the right, at most 25 times
 // a second and only while shown; each pixel column spans the minimum to the maximum it covers.
@@ -41,7 +41,7 @@ public:
     void cleared();
 
     // How many samples the last frame took in, counted since the last clear.
-    std::int64_t paintedSamples() const { return paintedEnd; }
+    std::int64_t paintedSamples() const { return frame.end; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -55,10 +55,31 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // Where a frame draws: samples [first, first + span) across the columns, yLo..yHi up the rows.
+    struct Geometry
+    {
+        QRect area;
+        int columns = 1;
+        double first = 0;
+        double span = 1;
+        double yLo = 0;
+        double yHi = 1;
+        double xOf(double sample) const;
+        double yOf(double value) const;
+    };
+
     void frameTick();
+    Geometry layOut(const QFontMetrics &fm, int legendHeight) const;
+    // Takes the frame's samples out of the history: min/max columns, or raw ones when few.
+    void takeSamples(const Geometry &g);
+    void fitRange(Geometry &g) const;
+    void drawGrid(QPainter &p, const Geometry &g) const;
+    void drawTraces(QPainter &p, const Geometry &g);
+    void drawBorder(QPainter &p, const QRect &area) const;
     // Places the legend's entries over the plot's width, in rows as needed; returns its height.
     int layOutLegend(const QFontMetrics &fm, int left, int width);
     void drawLegend(QPainter &p, const QRect &area);
+    bool rawMode(const Geometry &g) const { return g.span / g.columns < 2; }
 
     const PlotModel *model;
     QTimer frameTimer;
@@ -71,14 +92,17 @@ private:
     double shownHi = 1;
     bool dirty = true;
     int idleFrames = 0;
-    std::int64_t frozenEnd = 0;
-    double frozenRate = 0;
-    double frozenShownRate = 0;
-    double frozenLatest[8] = {};
-    std::int64_t paintedEnd = 0;
-    // Reused from frame to frame: columns times channels.
+    // The last frame's, or while paused the one taken at the pause.
+    PlotModel::Frame frame;
+    // Reused from frame to frame, channel after channel: min/max columns, or raw samples from
+    // rawFirst on (NaN where a channel had none).
     QVector<float> lo;
     QVector<float> hi;
+    QVector<float> raw;
+    std::int64_t rawFirst = 0;
+    int rawCount = 0;
+    double dataLo = 0;
+    double dataHi = 0;
     QImage canvas;
     struct LegendEntry
     {
