@@ -17,6 +17,8 @@ const QRgb kColors[]
     = {0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7, 0xE69F00, 0x56B4E9, 0x000000, 0x8B4513};
 
 constexpr int kFrameMs = 40;
+// The height of the bar that marks values beyond the fixed range, over the border's row.
+constexpr int kClipRows = 5;
 
 // A step of 1, 2 or 5 times a power of ten that gives about `count` ticks over `range`.
 double niceStep(double range, int count)
@@ -173,11 +175,16 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QFontMetrics fm = fontMetrics();
-    const int axisWidth = axisWidthFor(fm);
-    const int legendHeight = layOutLegend(fm, axisWidth, std::max(1, width() - axisWidth - 8));
-    Geometry g = layOut(fm, legendHeight);
+    Geometry g = layOut(fm);
     takeSamples(g);
     fitRange(g);
+    shownLo = g.yLo;
+    shownHi = g.yHi;
+    beyond = !autoRange && dataLo <= dataHi && (dataLo < g.yLo || dataHi > g.yHi);
+    const int legendHeight = layOutLegend(fm, g.area.left(), g.area.width());
+    g.area.setTop(legendHeight);
+    g.area.setHeight(std::max(1, height() - legendHeight - fm.height() - 8));
+    shownArea = g.area;
     drawGrid(p, g);
     drawTraces(p, g);
     // Marker lines belong here: over the traces, under the border and the legend.
@@ -186,12 +193,12 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
     emit framePainted(frame.end);
 }
 
-PlotView::Geometry PlotView::layOut(const QFontMetrics &fm, int legendHeight) const
+PlotView::Geometry PlotView::layOut(const QFontMetrics &fm) const
 {
+    // The rows are known once the legend is laid out.
     const int axisWidth = axisWidthFor(fm);
     Geometry g;
-    g.area = QRect(axisWidth, legendHeight, std::max(1, width() - axisWidth - 8),
-                   std::max(1, height() - legendHeight - fm.height() - 8));
+    g.area = QRect(axisWidth, 0, std::max(1, width() - axisWidth - 8), 1);
     g.columns = std::min(g.area.width(), History::maxColumns);
     g.span = window * frame.axisRate;
     g.first = double(frame.end) - g.span;
@@ -310,13 +317,28 @@ void PlotView::drawTraces(QPainter &p, const Geometry &g)
     const int lastRow = canvas.height() - 1;
     const int lastColumn = canvas.width() - 1;
     QRgb color = 0;
-    // Two pixels thick, so that a flat level stays plain to see.
+    // Inside the border, so that a value on the range's edge is not hidden under it.
+    const double topRow = a.top() + std::min(1, lastRow);
+    const double bottomRow = std::max(topRow, double(a.bottom() - 1));
+    // Two pixels thick, so that a flat level stays plain to see. Clamped as doubles: a value far
+    // beyond the range has a row beyond what an int holds.
     auto run = [&](int x, double ya, double yb) {
         if (x < 0 || x > lastColumn)
             return;
-        const int top = std::clamp(int(std::lround(std::min(ya, yb))) - a.top(), 0, lastRow);
-        const int bottom = std::clamp(int(std::lround(std::max(ya, yb))) - a.top() + 1, 0, lastRow);
-        for (int y = top; y <= bottom; ++y)
+        const int top = int(std::lround(std::clamp(std::min(ya, yb), topRow, bottomRow))) - a.top();
+        const int bottom
+            = int(std::lround(std::clamp(std::max(ya, yb), topRow, bottomRow))) - a.top() + 1;
+        for (int y = top; y <= std::min(bottom, lastRow); ++y)
+            pixels[y * stride + x] = color;
+    };
+    // Where a value leaves the range, a bar on the edge it leaves by: the user sees the signal
+    // go beyond, not a level that is not there.
+    auto clip = [&](int x, double low, double high) {
+        if (x < 0 || x > lastColumn || (low >= g.yLo && high <= g.yHi))
+            return;
+        const int rows = std::min(kClipRows, lastRow);
+        const int from = high > g.yHi ? 0 : lastRow - rows;
+        for (int y = from; y <= from + rows; ++y)
             pixels[y * stride + x] = color;
     };
     for (int c = 0; c < frame.channels; ++c) {
@@ -334,6 +356,7 @@ void PlotView::drawTraces(QPainter &p, const Geometry &g)
                 }
                 const double x = g.xOf(double(rawFirst + k));
                 const double y = g.yOf(values[k]);
+                clip(int(std::floor(x)), values[k], values[k]);
                 if (!joined) {
                     run(int(std::floor(x)), y, y);
                 } else {
@@ -366,6 +389,7 @@ void PlotView::drawTraces(QPainter &p, const Geometry &g)
                 bottom = std::min<double>(bottom, h[previous]);
             }
             run(x, g.yOf(top), g.yOf(bottom));
+            clip(x, l[x], h[x]);
             previous = x;
         }
     }
@@ -383,6 +407,8 @@ void PlotView::drawBorder(QPainter &p, const QRect &a) const
 int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
 {
     legendStatus = rateText(frame.rate);
+    if (beyond)
+        legendStatus = tr("Beyond the range") + QStringLiteral(" · ") + legendStatus;
     if (paused)
         legendStatus = tr("Paused") + QStringLiteral(" · ") + legendStatus;
     if (model->tooManyChannels())
@@ -425,7 +451,7 @@ void PlotView::drawLegend(QPainter &p, const QRect &area)
         p.drawText(QPoint(textX + fm.horizontalAdvance(e.name) + 4, e.at.y() + fm.ascent()),
                    e.value);
     }
-    p.setPen(paused || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
+    p.setPen(paused || beyond || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
     p.drawText(QPoint(area.right() - 2 - fm.horizontalAdvance(legendStatus), 4 + fm.ascent()),
                legendStatus);
 }

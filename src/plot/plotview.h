@@ -35,6 +35,11 @@ public:
     double rangeLow() const { return shownLo; }
     double rangeHigh() const { return shownHi; }
 
+    // Where the last frame drew its traces, inside the border.
+    QRect plotArea() const { return shownArea; }
+    // The last frame drew values beyond the fixed range at its edge.
+    bool beyondRange() const { return beyond; }
+
     // New samples arrived; the next frame shows them.
     void dataChanged();
     // Everything went; a pause ends with it.
@@ -69,7 +74,7 @@ private:
     };
 
     void frameTick();
-    Geometry layOut(const QFontMetrics &fm, int legendHeight) const;
+    Geometry layOut(const QFontMetrics &fm) const;
     // Takes the frame's samples out of the history: min/max columns, or raw ones when few.
     void takeSamples(const Geometry &g);
     void fitRange(Geometry &g) const;
@@ -103,6 +108,8 @@ private:
     int rawCount = 0;
     double dataLo = 0;
     double dataHi = 0;
+    bool beyond = false;
+    QRect shownArea;
     QImage canvas;
     struct LegendEntry
     {
