@@ -95,6 +95,12 @@ PlotDock::PlotDock(QWidget *parent)
     connect(this, &QDockWidget::visibilityChanged, this, &PlotDock::makeRoom);
 }
 
+PlotDock::~PlotDock()
+{
+    // The view draws from the model, a member that dies before the children do: it goes first.
+    delete plotView;
+}
+
 void PlotDock::append(const QByteArray &data)
 {
     plotModel.append(data);

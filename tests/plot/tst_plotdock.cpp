@@ -16,6 +16,7 @@ private slots:
     void fixingKeepsTheRange_data();
     void fixingKeepsTheRange();
     void lowNotBelowHighIsRefused();
+    void viewGoesBeforeTheModel();
 };
 
 void TestPlotDock::windowChoice()
@@ -81,6 +82,23 @@ void TestPlotDock::lowNotBelowHighIsRefused()
     QVERIFY(!lowBox->toolTip().isEmpty());
     highBox->setValue(300);
     QVERIFY(lowBox->toolTip().isEmpty());
+}
+
+void TestPlotDock::viewGoesBeforeTheModel()
+{
+    auto *dock = new PlotDock;
+    dock->append("1,2\n");
+    int channels = -1;
+    float value = 0;
+    // Read at the view's end: after the model died, AddressSanitizer reports a use after free.
+    connect(dock->view(), &QObject::destroyed, this, [&] {
+        channels = dock->model().channelCount();
+        if (!dock->model().history().value(1, 0, &value))
+            value = -1;
+    });
+    delete dock;
+    QCOMPARE(channels, 2);
+    QCOMPARE(value, 2.f);
 }
 
 QTEST_MAIN(TestPlotDock)
