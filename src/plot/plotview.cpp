@@ -97,8 +97,11 @@ void PlotView::setPaused(bool pause)
     if (pause == paused)
         return;
     paused = pause;
-    if (paused)
+    if (paused) {
         frame = model->frame(window);
+        // Now, while the history has them: the samples may leave it before the next frame.
+        takeSamples(layOut(fontMetrics()));
+    }
     update();
 }
 
@@ -127,6 +130,7 @@ void PlotView::cleared()
 {
     paused = false;
     frame = PlotModel::Frame();
+    taken = Taken();
     dirty = true;
     update();
 }
@@ -176,7 +180,9 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
     p.fillRect(rect(), Qt::white);
     const QFontMetrics fm = fontMetrics();
     Geometry g = layOut(fm);
-    takeSamples(g);
+    // A paused view keeps the samples it took, which the history may no longer have.
+    if (!paused || !(taken == Taken{g.columns, g.first, g.span, frame.channels}))
+        takeSamples(g);
     fitRange(g);
     shownLo = g.yLo;
     shownHi = g.yHi;
@@ -209,6 +215,9 @@ void PlotView::takeSamples(const Geometry &g)
 {
     const History &history = model->history();
     const int channels = frame.channels;
+    taken = Taken{g.columns, g.first, g.span, channels};
+    const std::int64_t oldest = std::max<std::int64_t>(0, std::int64_t(std::floor(g.first)));
+    samplesGone = oldest < frame.end && history.firstHeld(g.span / g.columns) > oldest;
     dataLo = HUGE_VAL;
     dataHi = -HUGE_VAL;
     if (rawMode(g)) {
@@ -409,7 +418,10 @@ int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
     legendStatus = rateText(frame.rate);
     if (beyond)
         legendStatus = tr("Beyond the range") + QStringLiteral(" · ") + legendStatus;
-    if (paused)
+    if (paused && samplesGone)
+        legendStatus
+            = tr("Paused · older samples left the history") + QStringLiteral(" · ") + legendStatus;
+    else if (paused)
         legendStatus = tr("Paused") + QStringLiteral(" · ") + legendStatus;
     if (model->tooManyChannels())
         legendStatus = tr("Showing the first 8 channels") + QStringLiteral(" · ") + legendStatus;

@@ -35,6 +35,8 @@ public:
     double rangeLow() const { return shownLo; }
     double rangeHigh() const { return shownHi; }
 
+    // The samples of the paused view at its size and time window left the history since.
+    bool pausedSamplesGone() const { return paused && samplesGone; }
     // Where the last frame drew its traces, inside the border.
     QRect plotArea() const { return shownArea; }
     // The last frame drew values beyond the fixed range at its edge.
@@ -101,6 +103,20 @@ private:
     PlotModel::Frame frame;
     // Reused from frame to frame, channel after channel: min/max columns, or raw samples from
     // rawFirst on (NaN where a channel had none).
+    struct Taken
+    {
+        int columns = 0;
+        double first = 0;
+        double span = 0;
+        int channels = 0;
+        bool operator==(const Taken &o) const
+        {
+            return columns == o.columns && first == o.first && span == o.span
+                && channels == o.channels;
+        }
+    };
+    Taken taken;
+    bool samplesGone = false;
     QVector<float> lo;
     QVector<float> hi;
     QVector<float> raw;

@@ -33,6 +33,8 @@ private slots:
     void beyondTheRange();
     void spikeAtItsColumn_data();
     void spikeAtItsColumn();
+    void pauseOutlivesTheHistory_data();
+    void pauseOutlivesTheHistory();
 };
 
 void TestPlotView::beyondTheRange_data()
@@ -119,6 +121,38 @@ void TestPlotView::spikeAtItsColumn()
         if (std::abs(x - column) > 3)
             QVERIFY2(rows.size() <= 2, qPrintable(QStringLiteral("a stray at column %1").arg(x)));
     }
+}
+
+void TestPlotView::pauseOutlivesTheHistory_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("raw samples") << 300;
+    QTest::newRow("columns of blocks of 16") << 40000;
+}
+
+void TestPlotView::pauseOutlivesTheHistory()
+{
+    QFETCH(int, count);
+    PlotModel model;
+    PlotView view(&model);
+    view.resize(500, 300);
+    QByteArray saw;
+    for (int i = 0; i < count; ++i)
+        saw += QByteArray::number(i % 97) + '\n';
+    model.append(saw);
+    view.setPaused(true);
+    const QImage paused = view.grab().toImage();
+    const QRect area = view.plotArea();
+    // More than every level at this resolution holds.
+    model.append(lines(1100000, 5));
+    QCOMPARE(view.grab().toImage().copy(area), paused.copy(area));
+    QVERIFY(!view.pausedSamplesGone());
+    // Seen anew, at another window, the samples are gone, and the view says so.
+    view.setWindowSeconds(2);
+    view.grab();
+    QVERIFY(view.pausedSamplesGone());
+    view.setPaused(false);
+    QVERIFY(!view.pausedSamplesGone());
 }
 
 QTEST_MAIN(TestPlotView)
