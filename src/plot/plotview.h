@@ -37,7 +37,7 @@ public:
 
     // The samples of the paused view at its size and time window left the history since.
     bool pausedSamplesGone() const { return paused && samplesGone; }
-    // Where the last frame drew its traces, inside the border.
+    // Where the last frame drew its traces; its outer rows and columns are the border.
     QRect plotArea() const { return shownArea; }
     // The last frame drew values beyond the fixed range at its edge.
     bool beyondRange() const { return beyond; }
