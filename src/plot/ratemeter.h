@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 
 // Samples per second over the last two seconds of deliveries, in fixed room: a delivery
 // allocates nothing.
@@ -18,7 +19,8 @@ private:
     // The deliveries of one tick of the clock, taken together.
     struct Slot
     {
-        std::int64_t tick = -1;
+        // No tick of a clock: an empty slot never passes for one.
+        std::int64_t tick = std::numeric_limits<std::int64_t>::min();
         std::int64_t firstMs = 0;
         std::int64_t firstSamples = 0;
         std::int64_t samples = 0;

@@ -9,6 +9,8 @@ class TestPlotView : public QObject
     Q_OBJECT
 
 private:
+    // Every delivery at one moment: no rate is measured, and the samples fill the window.
+    static std::int64_t stillClock() { return 0; }
     // Samples delivered at once fill the window: sample i lands at column i * columns / count.
     static QByteArray lines(int count, double value, int spikeAt = -1, double spike = 0)
     {
@@ -55,6 +57,7 @@ void TestPlotView::beyondTheRange()
     QFETCH(double, value);
     QFETCH(double, at);
     PlotModel model;
+    model.setClock(stillClock);
     PlotView view(&model);
     view.resize(500, 300);
     view.setFixedRange(0, 100);
@@ -97,6 +100,7 @@ void TestPlotView::spikeAtItsColumn()
     QFETCH(int, count);
     QFETCH(double, spike);
     PlotModel model;
+    model.setClock(stillClock);
     PlotView view(&model);
     view.resize(500, 300);
     view.setFixedRange(0, 100);
@@ -134,6 +138,7 @@ void TestPlotView::pauseOutlivesTheHistory()
 {
     QFETCH(int, count);
     PlotModel model;
+    model.setClock(stillClock);
     PlotView view(&model);
     view.resize(500, 300);
     QByteArray saw;
