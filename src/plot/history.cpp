@@ -105,11 +105,7 @@ void History::columns(int channel, double first, double span, int columnCount, f
     const double step = span / columnCount;
     auto start
         = [&](int column) { return static_cast<std::int64_t>(std::floor(first + column * step)); };
-    // The coarsest level whose blocks are no longer than a column, so that every column has one.
-    std::size_t finest = 0;
-    while (finest + 1 < levels.size()
-           && double(std::int64_t(1) << levels[finest + 1].shift) <= step)
-        ++finest;
+    const std::size_t finest = levelFor(step);
 
     for (int column = 0; column < columnCount; ++column) {
         const std::int64_t a = std::max<std::int64_t>(start(column), 0);
@@ -146,6 +142,25 @@ void History::columns(int channel, double first, double span, int columnCount, f
             break;
         }
     }
+}
+
+std::size_t History::levelFor(double step) const
+{
+    // The coarsest level whose blocks are no longer than a column, so that every column has one.
+    std::size_t finest = 0;
+    while (finest + 1 < levels.size()
+           && double(std::int64_t(1) << levels[finest + 1].shift) <= step)
+        ++finest;
+    return finest;
+}
+
+std::int64_t History::firstHeld(double step) const
+{
+    if (count == 0)
+        return 0;
+    const Level &level = levels[levelFor(step)];
+    const std::int64_t newest = (count - 1) >> level.shift;
+    return std::max<std::int64_t>(0, newest - level.capacity + 1) << level.shift;
 }
 
 bool History::value(int channel, std::int64_t index, float *out) const

@@ -28,6 +28,9 @@ public:
     // column, so no extreme is lost: the cost is at most 16 blocks a column.
     void columns(int channel, double first, double span, int columnCount, float *lo,
                  float *hi) const;
+    // The oldest sample that columns of `step` samples (raw ones below 2) still have at their own
+    // resolution; an older one is shown blockier, or not at all.
+    std::int64_t firstHeld(double step) const;
     // A raw sample, if it is still held and the channel had one.
     bool value(int channel, std::int64_t index, float *out) const;
 
@@ -45,6 +48,7 @@ private:
         std::vector<float> hi[maxChannels]; // empty on the raw level
     };
     bool holds(const Level &level, std::int64_t firstBlock) const;
+    std::size_t levelFor(double step) const;
 
     std::vector<Level> levels;
     int channels = 0;

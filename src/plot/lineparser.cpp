@@ -5,9 +5,19 @@
 
 namespace {
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isComma(char c)
+{
+    return c == ',' || c == ';';
+}
+
 bool isSeparator(char c)
 {
-    return c == ' ' || c == '\t' || c == ',' || c == ';';
+    return isBlank(c) || isComma(c);
 }
 
 bool isDigit(char c)
@@ -71,41 +81,66 @@ void LineParser::parseLine()
     Field fields[maxValues];
     int count = 0;
     int total = 0;
+    auto add = [&](std::string_view label, std::string_view text, int position) {
+        double value = 0;
+        if (!parseNumber(text, &value))
+            return; // a gap in its channel; the next field keeps its own
+        ++total;
+        if (count < maxValues)
+            fields[count++] = Field{label, value, position};
+    };
+    int position = 0;
+    // A field began since the last comma or semicolon: the next one does not make an empty one.
+    bool fieldOpen = false;
     std::string_view pendingLabel;
+    int pendingPosition = 0;
     const std::string_view text(line);
     std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && isSeparator(text[pos]))
+    while (true) {
+        while (pos < text.size() && isBlank(text[pos]))
             ++pos;
+        if (pos == text.size())
+            break;
+        if (isComma(text[pos])) {
+            if (!fieldOpen)
+                ++position; // ",," and a line that starts with ",": an empty field
+            fieldOpen = false;
+            pendingLabel = {};
+            ++pos;
+            continue;
+        }
         std::size_t fieldEnd = pos;
         while (fieldEnd < text.size() && !isSeparator(text[fieldEnd]))
             ++fieldEnd;
-        if (fieldEnd == pos)
-            break;
         std::string_view field = text.substr(pos, fieldEnd - pos);
         pos = fieldEnd;
+        fieldOpen = true;
 
-        std::string_view label = pendingLabel;
-        pendingLabel = {};
         const std::size_t mark = field.find_first_of(":=");
+        if (!pendingLabel.empty()) {
+            const std::string_view label = pendingLabel;
+            pendingLabel = {};
+            if (mark == std::string_view::npos) {
+                // "a: 1": the label's number comes after blanks, in the same field.
+                add(label, field, pendingPosition);
+                continue;
+            }
+        }
+        const int at = position++;
+        std::string_view label;
         if (mark != std::string_view::npos) {
             const std::string_view name = field.substr(0, mark);
             if (!isLabelText(name))
                 continue;
             field.remove_prefix(mark + 1);
             if (field.empty()) {
-                // "a: 1": the label names the number in the next field.
                 pendingLabel = name;
+                pendingPosition = at;
                 continue;
             }
             label = name;
         }
-        double value = 0;
-        if (!parseNumber(field, &value))
-            continue;
-        ++total;
-        if (count < maxValues)
-            fields[count++] = Field{label, value};
+        add(label, field, at);
     }
     if (count > 0)
         handler(fields, count, total);

@@ -17,6 +17,7 @@ public:
     {
         std::string_view label; // empty: the channel goes by position
         double value = 0;
+        int position = 0; // of the field in its line, counting the fields that are not numbers
     };
     // One line with a number: its first maxValues numeric fields, and how many it had in all.
     // The labels point into the parser and stay valid only during the call.

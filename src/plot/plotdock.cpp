@@ -1,6 +1,7 @@
 #include "plot/plotdock.h"
 
 #include "plot/plotview.h"
+#include "plot/rangebox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -50,13 +51,11 @@ PlotDock::PlotDock(QWidget *parent)
     fixedBox = new QCheckBox(tr("Fixed range"), body);
     fixedBox->setObjectName(QStringLiteral("plotFixed"));
     controls->addWidget(fixedBox);
-    lowBox = new QDoubleSpinBox(body);
+    lowBox = new RangeBox(body);
     lowBox->setObjectName(QStringLiteral("plotLow"));
-    highBox = new QDoubleSpinBox(body);
+    highBox = new RangeBox(body);
     highBox->setObjectName(QStringLiteral("plotHigh"));
     for (QDoubleSpinBox *box : {lowBox, highBox}) {
-        box->setRange(-1e9, 1e9);
-        box->setDecimals(2);
         box->setEnabled(false);
         box->setKeyboardTracking(false);
     }
@@ -96,6 +95,12 @@ PlotDock::PlotDock(QWidget *parent)
     connect(this, &QDockWidget::visibilityChanged, this, &PlotDock::makeRoom);
 }
 
+PlotDock::~PlotDock()
+{
+    // The view draws from the model, a member that dies before the children do: it goes first.
+    delete plotView;
+}
+
 void PlotDock::append(const QByteArray &data)
 {
     plotModel.append(data);
@@ -111,10 +116,21 @@ void PlotDock::clear()
 
 void PlotDock::applyRange()
 {
-    if (fixedBox->isChecked() && lowBox->value() < highBox->value())
+    const bool fixed = fixedBox->isChecked();
+    const bool valid = lowBox->value() < highBox->value();
+    if (fixed && valid)
         plotView->setFixedRange(lowBox->value(), highBox->value());
-    else
+    else if (!fixed)
         plotView->setAutoRange();
+    // A low end not below the high end holds the range last set, and says why.
+    const bool refused = fixed && !valid;
+    for (QDoubleSpinBox *box : {lowBox, highBox}) {
+        QPalette palette; // an empty one: the box's own colours again
+        if (refused)
+            palette.setColor(QPalette::Text, QColor(0xB0, 0x30, 0x00));
+        box->setPalette(palette);
+        box->setToolTip(refused ? tr("The low end must be below the high end") : QString());
+    }
 }
 
 void PlotDock::makeRoom(bool visible)

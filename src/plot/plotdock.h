@@ -18,6 +18,7 @@ class PlotDock : public QDockWidget
 
 public:
     explicit PlotDock(QWidget *parent = nullptr);
+    ~PlotDock() override;
 
     // Reads the numbers in a delivery; the bytes are not changed or kept.
     void append(const QByteArray &data);

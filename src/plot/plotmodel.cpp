@@ -59,6 +59,17 @@ double PlotModel::axisRate(double windowSeconds) const
     return std::max(1.0, double(samples.sampleCount()) / windowSeconds);
 }
 
+PlotModel::Frame PlotModel::frame(double windowSeconds) const
+{
+    Frame f;
+    f.end = samples.sampleCount();
+    f.axisRate = axisRate(windowSeconds);
+    f.rate = rate();
+    f.channels = channelCount();
+    std::copy(std::begin(latestValues), std::end(latestValues), std::begin(f.latest));
+    return f;
+}
+
 int PlotModel::channelFor(std::string_view key, int position)
 {
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -86,9 +97,10 @@ void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
     bool any = false;
     for (int i = 0; i < count; ++i) {
         const LineParser::Field &f = fields[i];
-        const char position[2] = {kPositionMark, char('1' + i)};
+        // Lines hold at most 4,096 bytes, so a position fits in two bytes.
+        const char position[3] = {kPositionMark, char(f.position & 0xff), char(f.position >> 8)};
         const int channel
-            = channelFor(f.label.empty() ? std::string_view(position, 2) : f.label, i);
+            = channelFor(f.label.empty() ? std::string_view(position, 3) : f.label, f.position);
         if (channel < 0)
             continue;
         // A double beyond float's range has no float; the plot shows it at the edge of what it can.

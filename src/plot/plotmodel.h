@@ -18,6 +18,16 @@
 class PlotModel
 {
 public:
+    // What one frame shows of the model; a paused view keeps the one it took.
+    struct Frame
+    {
+        std::int64_t end = 0; // the samples taken in
+        double axisRate = 0; // for the time axis
+        double rate = 0; // measured, for the legend
+        int channels = 0;
+        double latest[History::maxChannels] = {};
+    };
+
     PlotModel();
 
     // The bytes are only read.
@@ -34,6 +44,7 @@ public:
     double rate() const;
     // For the time axis: the rate last measured, or a guess until one is.
     double axisRate(double windowSeconds) const;
+    Frame frame(double windowSeconds) const;
 
     // Milliseconds on the model's clock; tests may set it.
     std::int64_t now() const;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -16,6 +17,8 @@ const QRgb kColors[]
     = {0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7, 0xE69F00, 0x56B4E9, 0x000000, 0x8B4513};
 
 constexpr int kFrameMs = 40;
+// The height of the bar that marks values beyond the fixed range, over the border's row.
+constexpr int kClipRows = 5;
 
 // A step of 1, 2 or 5 times a power of ten that gives about `count` ticks over `range`.
 double niceStep(double range, int count)
@@ -27,6 +30,12 @@ double niceStep(double range, int count)
             return m * power;
     }
     return 10 * power;
+}
+
+// Room for the y axis' texts, left of the plot.
+int axisWidthFor(const QFontMetrics &fm)
+{
+    return fm.horizontalAdvance(QStringLiteral("-000000")) + 8;
 }
 
 QString tickText(double value, double step)
@@ -89,11 +98,9 @@ void PlotView::setPaused(bool pause)
         return;
     paused = pause;
     if (paused) {
-        frozenEnd = model->history().sampleCount();
-        frozenRate = model->axisRate(window);
-        frozenShownRate = model->rate();
-        for (int c = 0; c < model->channelCount(); ++c)
-            frozenLatest[c] = model->latest(c);
+        frame = model->frame(window);
+        // Now, while the history has them: the samples may leave it before the next frame.
+        takeSamples(layOut(fontMetrics()));
     }
     update();
 }
@@ -122,7 +129,8 @@ void PlotView::dataChanged()
 void PlotView::cleared()
 {
     paused = false;
-    frozenEnd = 0;
+    frame = PlotModel::Frame();
+    taken = Taken();
     dirty = true;
     update();
 }
@@ -151,136 +159,213 @@ void PlotView::frameTick()
     }
 }
 
+double PlotView::Geometry::xOf(double sample) const
+{
+    return (sample - first) / span * columns;
+}
+
+double PlotView::Geometry::yOf(double value) const
+{
+    return area.bottom() - (value - yLo) / (yHi - yLo) * (area.height() - 1);
+}
+
 void PlotView::paintEvent(QPaintEvent * /*event*/)
 {
     dirty = false;
+    if (paused)
+        frame.end = std::min(frame.end, model->history().sampleCount());
+    else
+        frame = model->frame(window);
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QFontMetrics fm = fontMetrics();
-    const int line = fm.height();
+    Geometry g = layOut(fm);
+    // A paused view keeps the samples it took, which the history may no longer have.
+    if (!paused || !(taken == Taken{g.columns, g.first, g.span, frame.channels}))
+        takeSamples(g);
+    fitRange(g);
+    shownLo = g.yLo;
+    shownHi = g.yHi;
+    beyond = !autoRange && dataLo <= dataHi && (dataLo < g.yLo || dataHi > g.yHi);
+    const int legendHeight = layOutLegend(fm, g.area.left(), g.area.width());
+    g.area.setTop(legendHeight);
+    g.area.setHeight(std::max(1, height() - legendHeight - fm.height() - 8));
+    shownArea = g.area;
+    drawGrid(p, g);
+    drawTraces(p, g);
+    // Marker lines belong here: over the traces, under the border and the legend.
+    drawBorder(p, g.area);
+    drawLegend(p, QRect(g.area.left(), 0, g.area.width(), legendHeight));
+    emit framePainted(frame.end);
+}
 
-    const int axisWidth = fm.horizontalAdvance(QStringLiteral("-000000")) + 8;
-    const int legendHeight = layOutLegend(fm, axisWidth, std::max(1, width() - axisWidth - 8));
-    const QRect plotArea(axisWidth, legendHeight, std::max(1, width() - axisWidth - 8),
-                         std::max(1, height() - legendHeight - line - 8));
+PlotView::Geometry PlotView::layOut(const QFontMetrics &fm) const
+{
+    // The rows are known once the legend is laid out.
+    const int axisWidth = axisWidthFor(fm);
+    Geometry g;
+    g.area = QRect(axisWidth, 0, std::max(1, width() - axisWidth - 8), 1);
+    g.columns = std::min(g.area.width(), History::maxColumns);
+    g.span = window * frame.axisRate;
+    g.first = double(frame.end) - g.span;
+    return g;
+}
 
+void PlotView::takeSamples(const Geometry &g)
+{
     const History &history = model->history();
-    const std::int64_t end
-        = paused ? std::min(frozenEnd, history.sampleCount()) : history.sampleCount();
-    const double rate = paused ? frozenRate : model->axisRate(window);
-    const double span = window * rate;
-    const double first = double(end) - span;
-    const int columns = std::min(plotArea.width(), History::maxColumns);
-    const int channels = model->channelCount();
-
-    lo.resize(columns * channels);
-    hi.resize(columns * channels);
-    double dataLo = HUGE_VAL;
-    double dataHi = -HUGE_VAL;
+    const int channels = frame.channels;
+    taken = Taken{g.columns, g.first, g.span, channels};
+    const std::int64_t oldest = std::max<std::int64_t>(0, std::int64_t(std::floor(g.first)));
+    samplesGone = oldest < frame.end && history.firstHeld(g.span / g.columns) > oldest;
+    dataLo = HUGE_VAL;
+    dataHi = -HUGE_VAL;
+    if (rawMode(g)) {
+        // The sample before the left edge too: the trace comes in from it.
+        rawFirst = std::max<std::int64_t>(0, std::int64_t(std::floor(g.first)));
+        rawCount = int(std::max<std::int64_t>(0, frame.end - rawFirst));
+        raw.resize(rawCount * channels);
+        for (int c = 0; c < channels; ++c) {
+            float *out = raw.data() + std::ptrdiff_t(c) * rawCount;
+            for (int k = 0; k < rawCount; ++k) {
+                float v = 0;
+                if (history.value(c, rawFirst + k, &v)) {
+                    out[k] = v;
+                    dataLo = std::min<double>(dataLo, v);
+                    dataHi = std::max<double>(dataHi, v);
+                } else {
+                    out[k] = std::numeric_limits<float>::quiet_NaN();
+                }
+            }
+        }
+        return;
+    }
+    lo.resize(g.columns * channels);
+    hi.resize(g.columns * channels);
     for (int c = 0; c < channels; ++c) {
-        float *l = lo.data() + std::ptrdiff_t(c) * columns;
-        float *h = hi.data() + std::ptrdiff_t(c) * columns;
-        history.columns(c, first, span, columns, l, h);
-        for (int x = 0; x < columns; ++x) {
+        float *l = lo.data() + std::ptrdiff_t(c) * g.columns;
+        float *h = hi.data() + std::ptrdiff_t(c) * g.columns;
+        history.columns(c, g.first, g.span, g.columns, l, h);
+        for (int x = 0; x < g.columns; ++x) {
             if (l[x] <= h[x]) {
                 dataLo = std::min<double>(dataLo, l[x]);
                 dataHi = std::max<double>(dataHi, h[x]);
             }
         }
     }
-    double yLo = fixedLo;
-    double yHi = fixedHi;
-    if (autoRange) {
-        if (dataLo > dataHi) {
-            dataLo = -1;
-            dataHi = 1;
-        } else if (dataHi - dataLo < 1e-9 * std::max(1.0, std::abs(dataHi))) {
-            const double pad = std::max(1.0, std::abs(dataHi) * 0.1);
-            dataLo -= pad;
-            dataHi += pad;
-        }
-        const double margin = (dataHi - dataLo) * 0.05;
-        yLo = dataLo - margin;
-        yHi = dataHi + margin;
-    }
-    shownLo = yLo;
-    shownHi = yHi;
-    auto yOf = [&](double v) {
-        return plotArea.bottom() - (v - yLo) / (yHi - yLo) * (plotArea.height() - 1);
-    };
+}
 
-    // Grid and axes.
-    p.setPen(QColor(0xDD, 0xDD, 0xDD));
-    const double yStep = niceStep(yHi - yLo, std::max(2, plotArea.height() / (line * 2)));
+void PlotView::fitRange(Geometry &g) const
+{
+    g.yLo = fixedLo;
+    g.yHi = fixedHi;
+    if (autoRange) {
+        double low = dataLo;
+        double high = dataHi;
+        if (low > high) {
+            low = -1;
+            high = 1;
+        } else if (high - low < 1e-9 * std::max(1.0, std::abs(high))) {
+            const double pad = std::max(1.0, std::abs(high) * 0.1);
+            low -= pad;
+            high += pad;
+        }
+        const double margin = (high - low) * 0.05;
+        g.yLo = low - margin;
+        g.yHi = high + margin;
+    }
+}
+
+void PlotView::drawGrid(QPainter &p, const Geometry &g) const
+{
+    const QFontMetrics fm = p.fontMetrics();
+    const int line = fm.height();
+    const QRect &a = g.area;
+    const double yStep = niceStep(g.yHi - g.yLo, std::max(2, a.height() / (line * 2)));
     QVector<double> yTicks;
-    for (double v = std::ceil(yLo / yStep) * yStep; v <= yHi; v += yStep)
+    for (double v = std::ceil(g.yLo / yStep) * yStep; v <= g.yHi; v += yStep)
         yTicks.append(v);
-    const double xStep = niceStep(window, std::max(2, std::min(10, plotArea.width() / 70)));
+    const double xStep = niceStep(window, std::max(2, std::min(10, a.width() / 70)));
     QVector<double> xTicks;
     for (double t = 0; t <= window + xStep * 1e-6; t += xStep)
         xTicks.append(t);
     // Rectangles, not lines: the raster engine fills them a hundred times faster.
     const QColor gridColor(0xDD, 0xDD, 0xDD);
     for (double v : yTicks)
-        p.fillRect(QRect(plotArea.left(), int(std::lround(yOf(v))), plotArea.width(), 1),
-                   gridColor);
+        p.fillRect(QRect(a.left(), int(std::lround(g.yOf(v))), a.width(), 1), gridColor);
     for (double t : xTicks) {
-        const int x = int(std::lround(plotArea.right() - t / window * (plotArea.width() - 1)));
-        p.fillRect(QRect(x, plotArea.top(), 1, plotArea.height()), gridColor);
+        const int x = int(std::lround(a.right() - t / window * (a.width() - 1)));
+        p.fillRect(QRect(x, a.top(), 1, a.height()), gridColor);
     }
     p.setPen(Qt::black);
     // Placed by hand: the aligning overloads lay out each text anew, a good part of a frame.
     for (double v : yTicks) {
         const QString text = tickText(v, yStep);
         p.drawText(
-            QPointF(axisWidth - 4 - fm.horizontalAdvance(text), yOf(v) - line / 2.0 + fm.ascent()),
+            QPointF(a.left() - 4 - fm.horizontalAdvance(text), g.yOf(v) - line / 2.0 + fm.ascent()),
             text);
     }
     for (double t : xTicks) {
-        const double x = plotArea.right() - t / window * (plotArea.width() - 1);
+        const double x = a.right() - t / window * (a.width() - 1);
         const QString text = t == 0 ? tr("0 s") : tickText(-t, xStep);
-        p.drawText(
-            QPointF(x - fm.horizontalAdvance(text) / 2.0, plotArea.bottom() + 2 + fm.ascent()),
-            text);
+        p.drawText(QPointF(x - fm.horizontalAdvance(text) / 2.0, a.bottom() + 2 + fm.ascent()),
+                   text);
     }
+}
 
-    // Traces, as runs of pixels per column written straight into an image: QPainter treats each
-    // pixel of a vertical line as a span of its own, and strokes slanted ones slower still.
-    if (canvas.size() != plotArea.size())
-        canvas = QImage(plotArea.size(), QImage::Format_ARGB32_Premultiplied);
+void PlotView::drawTraces(QPainter &p, const Geometry &g)
+{
+    // Runs of pixels per column written straight into an image: QPainter treats each pixel of a
+    // vertical line as a span of its own, and strokes slanted ones slower still.
+    const QRect &a = g.area;
+    if (canvas.size() != a.size())
+        canvas = QImage(a.size(), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     auto *pixels = reinterpret_cast<QRgb *>(canvas.bits());
     const int stride = canvas.bytesPerLine() / int(sizeof(QRgb));
     const int lastRow = canvas.height() - 1;
     const int lastColumn = canvas.width() - 1;
     QRgb color = 0;
-    // Two pixels thick, so that a flat level stays plain to see.
+    // Inside the border, so that a value on the range's edge is not hidden under it.
+    const double topRow = a.top() + std::min(1, lastRow);
+    const double bottomRow = std::max(topRow, double(a.bottom() - 1));
+    // Two pixels thick, so that a flat level stays plain to see. Clamped as doubles: a value far
+    // beyond the range has a row beyond what an int holds.
     auto run = [&](int x, double ya, double yb) {
         if (x < 0 || x > lastColumn)
             return;
-        const int top = std::clamp(int(std::lround(std::min(ya, yb))) - plotArea.top(), 0, lastRow);
+        const int top = int(std::lround(std::clamp(std::min(ya, yb), topRow, bottomRow))) - a.top();
         const int bottom
-            = std::clamp(int(std::lround(std::max(ya, yb))) - plotArea.top() + 1, 0, lastRow);
-        for (int y = top; y <= bottom; ++y)
+            = int(std::lround(std::clamp(std::max(ya, yb), topRow, bottomRow))) - a.top() + 1;
+        for (int y = top; y <= std::min(bottom, lastRow); ++y)
             pixels[y * stride + x] = color;
     };
-    const double perColumn = span / std::max(1, columns);
-    for (int c = 0; c < channels; ++c) {
+    // Where a value leaves the range, a bar on the edge it leaves by: the user sees the signal
+    // go beyond, not a level that is not there.
+    auto clip = [&](int x, double low, double high) {
+        if (x < 0 || x > lastColumn || (low >= g.yLo && high <= g.yHi))
+            return;
+        const int rows = std::min(kClipRows, lastRow);
+        const int from = high > g.yHi ? 0 : lastRow - rows;
+        for (int y = from; y <= from + rows; ++y)
+            pixels[y * stride + x] = color;
+    };
+    for (int c = 0; c < frame.channels; ++c) {
         color = channelColor(c).rgba();
-        if (perColumn < 2) {
+        if (rawMode(g)) {
             // Few samples a pixel: straight lines from sample to sample.
+            const float *values = raw.constData() + std::ptrdiff_t(c) * rawCount;
             bool joined = false;
             double px = 0;
             double py = 0;
-            for (std::int64_t i = std::max<std::int64_t>(0, std::int64_t(std::ceil(first)));
-                 i < end; ++i) {
-                float v = 0;
-                if (!history.value(c, i, &v)) {
+            for (int k = 0; k < rawCount; ++k) {
+                if (std::isnan(values[k])) {
                     joined = false;
                     continue;
                 }
-                const double x = (double(i) - first) / span * columns;
-                const double y = yOf(v);
+                const double x = g.xOf(double(rawFirst + k));
+                const double y = g.yOf(values[k]);
+                clip(int(std::floor(x)), values[k], values[k]);
                 if (!joined) {
                     run(int(std::floor(x)), y, y);
                 } else {
@@ -297,10 +382,10 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
             }
             continue;
         }
-        const float *l = lo.constData() + std::ptrdiff_t(c) * columns;
-        const float *h = hi.constData() + std::ptrdiff_t(c) * columns;
+        const float *l = lo.constData() + std::ptrdiff_t(c) * g.columns;
+        const float *h = hi.constData() + std::ptrdiff_t(c) * g.columns;
         int previous = -1;
-        for (int x = 0; x < columns; ++x) {
+        for (int x = 0; x < g.columns; ++x) {
             if (l[x] > h[x]) {
                 previous = -1;
                 continue;
@@ -312,26 +397,31 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
                 top = std::max<double>(top, l[previous]);
                 bottom = std::min<double>(bottom, h[previous]);
             }
-            run(x, yOf(top), yOf(bottom));
+            run(x, g.yOf(top), g.yOf(bottom));
+            clip(x, l[x], h[x]);
             previous = x;
         }
     }
-    p.drawImage(plotArea.topLeft(), canvas);
-    const QRect &a = plotArea;
+    p.drawImage(a.topLeft(), canvas);
+}
+
+void PlotView::drawBorder(QPainter &p, const QRect &a) const
+{
     for (const QRect &edge :
          {QRect(a.left(), a.top(), a.width(), 1), QRect(a.left(), a.bottom(), a.width(), 1),
           QRect(a.left(), a.top(), 1, a.height()), QRect(a.right(), a.top(), 1, a.height())})
         p.fillRect(edge, Qt::darkGray);
-
-    drawLegend(p, QRect(plotArea.left(), 0, plotArea.width(), legendHeight));
-    paintedEnd = end;
-    emit framePainted(end);
 }
 
 int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
 {
-    legendStatus = rateText(paused ? frozenShownRate : model->rate());
-    if (paused)
+    legendStatus = rateText(frame.rate);
+    if (beyond)
+        legendStatus = tr("Beyond the range") + QStringLiteral(" · ") + legendStatus;
+    if (paused && samplesGone)
+        legendStatus
+            = tr("Paused · older samples left the history") + QStringLiteral(" · ") + legendStatus;
+    else if (paused)
         legendStatus = tr("Paused") + QStringLiteral(" · ") + legendStatus;
     if (model->tooManyChannels())
         legendStatus = tr("Showing the first 8 channels") + QStringLiteral(" · ") + legendStatus;
@@ -342,9 +432,9 @@ int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
     legendEntries.clear();
     int x = 0;
     int row = 0;
-    for (int c = 0; c < model->channelCount(); ++c) {
-        const double value = paused ? frozenLatest[c] : model->latest(c);
-        LegendEntry entry{model->channelName(c), QString::number(value, 'g', 6), QPoint()};
+    for (int c = 0; c < frame.channels; ++c) {
+        LegendEntry entry{model->channelName(c), QString::number(frame.latest[c], 'g', 6),
+                          QPoint()};
         const int nameWidth = fm.horizontalAdvance(entry.name);
         const int entryWidth = fm.height() + nameWidth + 8
             + std::max(valueWidth, fm.horizontalAdvance(entry.value)) + 14;
@@ -373,7 +463,7 @@ void PlotView::drawLegend(QPainter &p, const QRect &area)
         p.drawText(QPoint(textX + fm.horizontalAdvance(e.name) + 4, e.at.y() + fm.ascent()),
                    e.value);
     }
-    p.setPen(paused || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
+    p.setPen(paused || beyond || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
     p.drawText(QPoint(area.right() - 2 - fm.horizontalAdvance(legendStatus), 4 + fm.ascent()),
                legendStatus);
 }

@@ -1,43 +1,59 @@
 #include "plot/ratemeter.h"
 
-#include <algorithm>
-
 namespace {
 
 constexpr std::int64_t kWindowMs = 2000;
 // Nothing for this long: the samples have stopped.
 constexpr std::int64_t kStoppedMs = 1000;
+// 200 ticks span the window, within the 256 slots.
+constexpr std::int64_t kTickMs = 10;
+
+std::int64_t tickOf(std::int64_t ms)
+{
+    return ms >= 0 ? ms / kTickMs : (ms - kTickMs + 1) / kTickMs;
+}
 
 } // namespace
 
 void RateMeter::clear()
 {
-    recent.clear();
+    ring.fill(Slot());
+    any = false;
 }
 
 void RateMeter::add(std::int64_t samples, std::int64_t nowMs)
 {
     if (samples <= 0)
         return;
-    recent.push_back(Delivery{nowMs, samples});
-    while (!recent.empty() && recent.front().ms <= nowMs - kWindowMs)
-        recent.pop_front();
+    const std::int64_t tick = tickOf(nowMs);
+    Slot &slot = ring[std::size_t(tick) % ring.size()];
+    if (slot.tick != tick)
+        slot = Slot{tick, nowMs, samples, 0};
+    slot.samples += samples;
+    lastMs = nowMs;
+    any = true;
 }
 
 double RateMeter::rate(std::int64_t nowMs) const
 {
+    if (!any || nowMs - lastMs > kStoppedMs)
+        return 0;
     // From the first delivery in the window to the last: what came after the first arrived in
     // that time, whatever the size of the bursts.
-    auto first = recent.begin();
-    while (first != recent.end() && first->ms <= nowMs - kWindowMs)
-        ++first;
-    if (first == recent.end() || nowMs - recent.back().ms > kStoppedMs)
+    const Slot *first = nullptr;
+    std::int64_t samples = 0;
+    for (std::int64_t tick = tickOf(nowMs - kWindowMs); tick <= tickOf(nowMs); ++tick) {
+        const Slot &slot = ring[std::size_t(tick) % ring.size()];
+        if (slot.tick != tick || slot.firstMs <= nowMs - kWindowMs)
+            continue;
+        if (!first)
+            first = &slot;
+        samples += slot.samples;
+    }
+    if (!first)
         return 0;
-    std::int64_t samples = -first->samples;
-    for (auto d = first; d != recent.end(); ++d)
-        samples += d->samples;
-    const std::int64_t span = recent.back().ms - first->ms;
+    const std::int64_t span = lastMs - first->firstMs;
     if (span < 250)
         return 0;
-    return double(samples) * 1000.0 / double(span);
+    return double(samples - first->firstSamples) * 1000.0 / double(span);
 }

@@ -1,10 +1,12 @@
 #ifndef RATEMETER_H
 #define RATEMETER_H
 
+#include <array>
 #include <cstdint>
-#include <deque>
+#include <limits>
 
-// Samples per second over the last two seconds of deliveries.
+// Samples per second over the last two seconds of deliveries, in fixed room: a delivery
+// allocates nothing.
 class RateMeter
 {
 public:
@@ -14,12 +16,18 @@ public:
     double rate(std::int64_t nowMs) const;
 
 private:
-    struct Delivery
+    // The deliveries of one tick of the clock, taken together.
+    struct Slot
     {
-        std::int64_t ms;
-        std::int64_t samples;
+        // No tick of a clock: an empty slot never passes for one.
+        std::int64_t tick = std::numeric_limits<std::int64_t>::min();
+        std::int64_t firstMs = 0;
+        std::int64_t firstSamples = 0;
+        std::int64_t samples = 0;
     };
-    std::deque<Delivery> recent;
+    std::array<Slot, 256> ring;
+    std::int64_t lastMs = 0;
+    bool any = false;
 };
 
 #endif // RATEMETER_H

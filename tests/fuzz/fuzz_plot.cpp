@@ -60,5 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
         view.setWindowSeconds(seconds);
         view.render(&frame);
     }
+    // Values far beyond a fixed range are drawn on its edge, whatever their size.
+    view.setFixedRange(-1, 1);
+    view.render(&frame);
     return 0;
 }

@@ -5,7 +5,35 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// Counts this program's allocations, so that a test can see a path that makes none.
+std::atomic<long> allocations{0};
+
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    ++allocations;
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 class TestHistory : public QObject
 {
@@ -15,6 +43,7 @@ private slots:
     void columns_data();
     void columns();
     void boundHolds();
+    void deliveryAllocatesNothing();
 };
 
 void TestHistory::columns_data()
@@ -106,6 +135,24 @@ void TestHistory::boundHolds()
     model.history().columns(7, 3000000 - 60 * 80000, 60 * 80000, 800, lo.data(), hi.data());
     QVERIFY(std::all_of(lo.begin(), lo.end(), [](float v) { return v >= -1000; }));
     QVERIFY(std::all_of(hi.begin(), hi.end(), [](float v) { return v <= 999; }));
+}
+
+void TestHistory::deliveryAllocatesNothing()
+{
+    static std::int64_t now = 0;
+    PlotModel model;
+    model.setClock([] { return now; });
+    QByteArray delivery;
+    for (int i = 0; i < 100; ++i)
+        delivery += QByteArray::number(i % 7 - 3) + ",12.5;-1e3\r\n";
+    // Past the rings' growing steps: from 1,400 to 2,400 deliveries none of them grows.
+    for (int i = 0; i < 1400; ++i, now += 3)
+        model.append(delivery);
+    const long before = allocations;
+    for (int i = 0; i < 1000; ++i, now += 3)
+        model.append(delivery);
+    QCOMPARE(allocations - before, 0L);
+    QCOMPARE(model.history().sampleCount(), 240000);
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

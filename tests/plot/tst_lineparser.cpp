@@ -5,7 +5,8 @@
 
 namespace {
 
-// What the parser read, as text: "a=1,2" per line, lines joined by ';', "(+N)" for values cut.
+// What the parser read, as text: "a=1,-,3" per line ('-' a position without a number), lines
+// joined by ';', "(+N)" for values cut.
 class Reader
 {
 public:
@@ -13,6 +14,8 @@ public:
         : parser([this](const LineParser::Field *fields, int count, int total) {
             QStringList line;
             for (int i = 0; i < count; ++i) {
+                while (line.size() < fields[i].position)
+                    line << QStringLiteral("-");
                 const QString value = QString::number(fields[i].value, 'g', 10);
                 line << (fields[i].label.empty() ? value
                                                  : QString::fromLatin1(fields[i].label.data(),
@@ -55,17 +58,27 @@ void TestLineParser::lines_data()
     QTest::newRow("mixed ends, empty lines") << QByteArray("1\n\r2\r\n\n\n3\r") << "1;2;3";
     QTest::newRow("unfinished line waits") << QByteArray("1\n2") << "1";
     QTest::newRow("separators") << QByteArray("1 2\t3,4;5\n") << "1,2,3,4,5";
-    QTest::newRow("runs of separators") << QByteArray(" ,1;; \t2 ,\n") << "1,2";
+    QTest::newRow("blanks beside separators")
+        << QByteArray("1, 2\n1 ,2\n1 , 2\n 1\t\t2 \n1,2,\n1;2; \n") << "1,2;1,2;1,2;1,2;1,2;1,2";
+    QTest::newRow("empty fields") << QByteArray(" ,1;; \t2 ,\n1,,,4\n") << "-,1,-,2;1,-,-,4";
     QTest::newRow("labels") << QByteArray("a:1 b=2,c_3:-4\n") << "a=1,b=2,c_3=-4";
     QTest::newRow("label, then its value") << QByteArray("a: 1; b= 2\n") << "a=1,b=2";
     QTest::newRow("exponents and signs")
         << QByteArray("-1.5e3 +2E-2 .5 7. 1e+2 -0.25\n") << "-1500,0.02,0.5,7,100,-0.25";
     QTest::newRow("not numbers") << QByteArray("1.2.3 e5 1e 0x10 nan inf 12abc - . +- 1,5e\n")
-                                 << "1";
-    QTest::newRow("too large to hold") << QByteArray("1e999 3\n") << "3";
-    QTest::newRow("words around numbers") << QByteArray("x 1 y 2\nhello\n3\n") << "1,2;3";
+                                 << "-,-,-,-,-,-,-,-,-,-,1";
+    // A field that is not a number is a gap in its own channel, not a shift of the ones after.
+    for (const char *bad : {"NaN", "inf", "0x10", "1e", "1e400", "12abc", "", "\xc3\xa9:4"}) {
+        QTest::addRow("10 %s 30", bad)
+            << QByteArray("10 ").append(bad).append(" 30\n10,").append(bad).append(",30\n")
+            << (*bad ? "10,-,30;10,-,30" : "10,30;10,-,30");
+    }
+    QTest::newRow("too large to hold") << QByteArray("1e999 3\n") << "-,3";
+    QTest::newRow("words around numbers") << QByteArray("x 1 y 2\nhello\n3\n") << "-,1,-,2;3";
+    QTest::newRow("labels take positions")
+        << QByteArray("a:1,,3\nb: 2 4\nc:,5\n") << "a=1,-,3;b=2,4;-,5";
     QTest::newRow("zero bytes") << QByteArray("1\0002\n\0\n3\0\n4\n", 11) << "4";
-    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe 5 \xc3\n6\xc3\n") << "5";
+    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe 5 \xc3\n6\xc3\n") << "-,5";
     QTest::newRow("non-ASCII label") << QByteArray("\xc3\xa9:4\n:5\n6\n") << "6";
     QTest::newRow("nine values") << QByteArray("1 2 3 4 5 6 7 8 9\n") << "1,2,3,4,5,6,7,8(+1)";
     QTest::newRow("4,096 bytes kept") << QByteArray("1" + QByteArray(4094, ' ') + "2\n") << "1,2";
@@ -108,6 +121,9 @@ void TestLineParser::channels_data()
                                        << "123 4--" << false;
     QTest::newRow("by label") << QByteArray("a:1,b:2\nb:3\nc=4 a=5\n") << "a b c"
                               << "12- -3- 5-4" << false;
+    QTest::newRow("a gap keeps the channels")
+        << QByteArray("1 NaN 3\n4,,6\n7,8,9\n") << "ch1 ch3 ch2"
+        << "13- 46- 798" << false;
     QTest::newRow("nine values") << QByteArray("1 2 3 4 5 6 7 8 9\n")
                                  << "ch1 ch2 ch3 ch4 ch5 ch6 ch7 ch8"
                                  << "12345678" << true;

@@ -1,0 +1,164 @@
+#include "plot/plotmodel.h"
+#include "plot/plotview.h"
+
+#include <QtTest>
+
+// Frames read back as pixels: where a value is drawn, and that nothing drawn was not sent.
+class TestPlotView : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Every delivery at one moment: no rate is measured, and the samples fill the window.
+    static std::int64_t stillClock() { return 0; }
+    // Samples delivered at once fill the window: sample i lands at column i * columns / count.
+    static QByteArray lines(int count, double value, int spikeAt = -1, double spike = 0)
+    {
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i)
+            bytes += QByteArray::number(i == spikeAt ? spike : value, 'g', 17) + '\n';
+        return bytes;
+    }
+    // The rows of column x (counted from the plot's left) drawn in channel 0's colour.
+    static QVector<int> rowsAt(const QImage &frame, const QRect &area, int x)
+    {
+        QVector<int> rows;
+        for (int y = area.top() + 1; y < area.bottom(); ++y) {
+            if (frame.pixelColor(area.left() + x, y) == PlotView::channelColor(0))
+                rows << y - area.top();
+        }
+        return rows;
+    }
+
+private slots:
+    void beyondTheRange_data();
+    void beyondTheRange();
+    void spikeAtItsColumn_data();
+    void spikeAtItsColumn();
+    void pauseOutlivesTheHistory_data();
+    void pauseOutlivesTheHistory();
+};
+
+void TestPlotView::beyondTheRange_data()
+{
+    QTest::addColumn<double>("value");
+    // Where under the range 0..100: 0 the top inner row, 1 the bottom one, else a share of it.
+    QTest::addColumn<double>("at");
+    QTest::newRow("inside") << 25.0 << 0.75;
+    QTest::newRow("above") << 150.0 << 0.0;
+    QTest::newRow("below") << -50.0 << 1.0;
+    QTest::newRow("an int's row overflows") << 1835456128.0 << 0.0;
+    QTest::newRow("twice that") << 3670912256.0 << 0.0;
+    QTest::newRow("beyond a float") << -1e300 << 1.0;
+}
+
+void TestPlotView::beyondTheRange()
+{
+    QFETCH(double, value);
+    QFETCH(double, at);
+    PlotModel model;
+    model.setClock(stillClock);
+    PlotView view(&model);
+    view.resize(500, 300);
+    view.setFixedRange(0, 100);
+    model.append(lines(4000, value));
+    const QImage frame = view.grab().toImage();
+    QCOMPARE(view.rangeLow(), 0.0);
+    QCOMPARE(view.rangeHigh(), 100.0);
+    const QRect area = view.plotArea();
+    const int inner = area.height() - 3;
+    const bool inside = at > 0 && at < 1;
+    QCOMPARE(view.beyondRange(), !inside);
+    for (int x = 1; x < area.width() - 1; ++x) {
+        const QVector<int> rows = rowsAt(frame, area, x);
+        QVERIFY2(!rows.isEmpty(), qPrintable(QStringLiteral("column %1 is empty").arg(x)));
+        const int want = 1 + int(std::lround(at * inner));
+        // Out of the range, a bar on the edge, wider than the trace.
+        QVERIFY2(rows.contains(want) && rows.size() <= (inside ? 2 : 5),
+                 qPrintable(QStringLiteral("column %1: %2 rows from %3, not %4")
+                                .arg(x)
+                                .arg(rows.size())
+                                .arg(rows.first())
+                                .arg(want)));
+    }
+}
+
+void TestPlotView::spikeAtItsColumn_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("spike");
+    // Fewer samples than columns draw lines between them; more draw each column's min to max.
+    for (int count : {200, 40000}) {
+        QTest::addRow("%d samples, -1e30", count) << count << -1e30;
+        QTest::addRow("%d samples, 1e12", count) << count << 1e12;
+        QTest::addRow("%d samples, 90", count) << count << 90.0;
+    }
+}
+
+void TestPlotView::spikeAtItsColumn()
+{
+    QFETCH(int, count);
+    QFETCH(double, spike);
+    PlotModel model;
+    model.setClock(stillClock);
+    PlotView view(&model);
+    view.resize(500, 300);
+    view.setFixedRange(0, 100);
+    const int spikeAt = count / 2;
+    model.append(lines(count, 50, spikeAt, spike));
+    const QImage frame = view.grab().toImage();
+    const QRect area = view.plotArea();
+    const int column = int(double(spikeAt) * area.width() / count);
+    const int level = 1 + int(std::lround(0.5 * (area.height() - 3)));
+    const int edge = spike > 100 ? 1 : spike < 0 ? area.height() - 2 : -1;
+    const int peak = edge > 0 ? edge : 1 + int(std::lround(0.1 * (area.height() - 3)));
+    QVERIFY2(rowsAt(frame, area, column).contains(peak),
+             qPrintable(QStringLiteral("no spike at column %1").arg(column)));
+    QCOMPARE(view.beyondRange(), edge > 0);
+    // The newest sample is drawn where it starts, short of the right edge.
+    const int newest = int(double(count - 1) * area.width() / count);
+    for (int x = 1; x <= std::min(newest, area.width() - 2); ++x) {
+        const QVector<int> rows = rowsAt(frame, area, x);
+        // The level of 50 runs unbroken on both sides; the spike is only near its column.
+        QVERIFY2(rows.contains(level) || std::abs(x - column) <= 1,
+                 qPrintable(QStringLiteral("a gap at column %1").arg(x)));
+        if (std::abs(x - column) > 3)
+            QVERIFY2(rows.size() <= 2, qPrintable(QStringLiteral("a stray at column %1").arg(x)));
+    }
+}
+
+void TestPlotView::pauseOutlivesTheHistory_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("raw samples") << 300;
+    QTest::newRow("columns of blocks of 16") << 40000;
+}
+
+void TestPlotView::pauseOutlivesTheHistory()
+{
+    QFETCH(int, count);
+    PlotModel model;
+    model.setClock(stillClock);
+    PlotView view(&model);
+    view.resize(500, 300);
+    QByteArray saw;
+    for (int i = 0; i < count; ++i)
+        saw += QByteArray::number(i % 97) + '\n';
+    model.append(saw);
+    view.setPaused(true);
+    const QImage paused = view.grab().toImage();
+    const QRect area = view.plotArea();
+    // More than every level at this resolution holds.
+    model.append(lines(1100000, 5));
+    QCOMPARE(view.grab().toImage().copy(area), paused.copy(area));
+    QVERIFY(!view.pausedSamplesGone());
+    // Seen anew, at another window, the samples are gone, and the view says so.
+    view.setWindowSeconds(2);
+    view.grab();
+    QVERIFY(view.pausedSamplesGone());
+    view.setPaused(false);
+    QVERIFY(!view.pausedSamplesGone());
+}
+
+QTEST_MAIN(TestPlotView)
+#include "tst_plotview.moc"
