@@ -33,7 +33,7 @@ public:
     PtyDevice &operator=(const PtyDevice &) = delete;
 
     // Writes the bytes to the line at once; false if not all of them went.
-    bool send(const QByteArray &bytes) const;
+    bool send(const QByteArray &data) const;
     // As if an earlier run of the program had started it.
     void startStream() { toggle(); }
     bool streaming() const { return isStreaming; }
