@@ -25,6 +25,12 @@ void *operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// The replacements pair malloc with free, as they must; mingw's GCC takes the free for one of
+// a pointer that new returned.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void operator delete(void *p) noexcept
 {
     std::free(p);
@@ -34,6 +40,9 @@ void operator delete(void *p, std::size_t) noexcept
 {
     std::free(p);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 class TestHistory : public QObject
 {
