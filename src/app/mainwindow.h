@@ -4,7 +4,9 @@
 #include "serial/capturebelief.h"
 #include "serial/capturefile.h"
 
+#include <QFileDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSerialPort>
 
 class CaptureSaver;
@@ -53,6 +55,8 @@ private:
     // Applies what the belief changed to the capture and its indicator.
     void followBelief(const CaptureBelief::Change &change);
     void showFileError(const QString &text, const QString &reason);
+    // The name chosen in the window's file dialog for mode, under caption; empty when cancelled.
+    QString askFileName(QFileDialog::AcceptMode mode, const QString &caption);
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
     void offerLeftovers();
@@ -71,6 +75,9 @@ private:
     CaptureBelief belief;
     // Below the console, hidden at start; reads the same bytes as the capture.
     PlotDock *plotDock = nullptr;
+    // Built at their first use and kept: building one takes longer than the line holds.
+    QPointer<QFileDialog> saveDialog;
+    QPointer<QFileDialog> openDialog;
 };
 
 #endif // MAINWINDOW_H

@@ -5,7 +5,6 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QListWidget>
@@ -19,11 +18,13 @@
 
 #include <algorithm>
 
-CaptureRecovery::CaptureRecovery(const QString &folder, CaptureSaver *saver, QWidget *window)
+CaptureRecovery::CaptureRecovery(const QString &folder, CaptureSaver *saver, QWidget *window,
+                                 AskSaveName askSaveName)
     : QObject(window)
     , folder(folder)
     , saver(saver)
     , window(window)
+    , askSaveName(std::move(askSaveName))
 {
     connect(saver, &CaptureSaver::finished, this, &CaptureRecovery::saveFinished);
 }
@@ -144,9 +145,8 @@ void CaptureRecovery::saveAll()
     for (const LeftoverCapture &leftover : offered) {
         if (!leftover.unreadable.isEmpty())
             continue;
-        const QString fileName = QFileDialog::getSaveFileName(
-            window, tr("save %1").arg(QFileInfo(leftover.path).fileName()), QStringLiteral("."),
-            tr("text file (*.txt);;all (*.*)"));
+        const QString fileName
+            = askSaveName(tr("save %1").arg(QFileInfo(leftover.path).fileName()));
         if (!alive)
             return;
         if (fileName.isEmpty())

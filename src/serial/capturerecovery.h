@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QSet>
 
+#include <functional>
+
 class CaptureSaver;
 class QWidget;
 
@@ -18,7 +20,10 @@ class CaptureRecovery : public QObject
     Q_OBJECT
 
 public:
-    CaptureRecovery(const QString &folder, CaptureSaver *saver, QWidget *window);
+    // askSaveName asks for a file name under the caption given; empty when cancelled.
+    using AskSaveName = std::function<QString(const QString &caption)>;
+    CaptureRecovery(const QString &folder, CaptureSaver *saver, QWidget *window,
+                    AskSaveName askSaveName);
 
     // Looks for leftovers; asks only when there are some.
     void offer();
@@ -39,6 +44,7 @@ private:
     QString folder;
     CaptureSaver *saver;
     QWidget *window;
+    AskSaveName askSaveName;
     QList<LeftoverCapture> leftovers;
     // By the name each is being saved to; removed once it is saved.
     QHash<QString, LeftoverCapture> saving;

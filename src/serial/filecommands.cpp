@@ -7,8 +7,10 @@
 #include "serial/capturestore.h"
 #include "serial/leftovers.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace {
@@ -17,8 +19,7 @@ const char *const FileFilter = QT_TRANSLATE_NOOP("MainWindow", "text file (*.txt
 
 void MainWindow::on_actionSave_triggered()
 {
-    const QString fileName
-        = QFileDialog::getSaveFileName(this, tr("save file"), QStringLiteral("."), tr(FileFilter));
+    const QString fileName = askFileName(QFileDialog::AcceptSave, tr("save file"));
     if (fileName.isEmpty())
         return;
     if (receivedChunks->isOwnFile(fileName)
@@ -56,15 +57,16 @@ void MainWindow::offerLeftovers()
 {
     if (!isVisible())
         return;
-    auto *recovery = new CaptureRecovery(receivedChunks->folder(), saver, this);
+    auto *recovery = new CaptureRecovery(
+        receivedChunks->folder(), saver, this,
+        [this](const QString &caption) { return askFileName(QFileDialog::AcceptSave, caption); });
     connect(recovery, &CaptureRecovery::saveStarted, captureStatus, &CaptureStatus::saveStarted);
     recovery->offer();
 }
 
 void MainWindow::on_actionOpen_triggered()
 {
-    const QString fileName
-        = QFileDialog::getOpenFileName(this, tr("open file"), QStringLiteral("."), tr(FileFilter));
+    const QString fileName = askFileName(QFileDialog::AcceptOpen, tr("open file"));
     if (fileName.isEmpty())
         return;
 
@@ -75,6 +77,34 @@ void MainWindow::on_actionOpen_triggered()
     for (const QByteArray &line : qAsConst(lines))
         receivedChunks->append(line);
     captureStatus->refresh();
+}
+
+QString MainWindow::askFileName(QFileDialog::AcceptMode mode, const QString &caption)
+{
+    QPointer<QFileDialog> &dialog = mode == QFileDialog::AcceptSave ? saveDialog : openDialog;
+    const QStringList filters = tr(FileFilter).split(QStringLiteral(";;"));
+    if (!dialog) {
+        dialog = new QFileDialog(this);
+        dialog->setAcceptMode(mode);
+        dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                            : QFileDialog::ExistingFile);
+        dialog->setNameFilters(filters);
+    }
+    // Each time as a new one would open: in the current folder, on the first filter, no name.
+    dialog->setWindowTitle(caption);
+    dialog->setDirectory(QDir::currentPath());
+    dialog->selectNameFilter(filters.first());
+    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        name->clear();
+    // Emptying the name selects the folder itself, which would then be the answer to a name
+    // typed later; the list and the tree view share the selection.
+    if (auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")))
+        list->clearSelection();
+    // The window may go while the dialog runs, and the dialog with it.
+    const QPointer<QFileDialog> running = dialog;
+    if (dialog->exec() != QDialog::Accepted || !running)
+        return QString();
+    return dialog->selectedFiles().value(0);
 }
 
 void MainWindow::showFileError(const QString &text, const QString &reason)

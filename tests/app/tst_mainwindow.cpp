@@ -6,8 +6,11 @@
 #include "windowprobe.h"
 
 #include <QAction>
+#include <QDir>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -31,7 +34,32 @@ private slots:
     void clearLeavesStore();
     void aboutBox();
     void closingEndsProgramWithDialogOpen();
+    void fileDialogsKeptAndShownAfresh();
 };
+
+namespace {
+
+// What each file dialog shows as it opens: "title|selected filter|name typed".
+class FileDialogShows : public QObject
+{
+public:
+    FileDialogShows() { qApp->installEventFilter(this); }
+    QStringList seen;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *dialog = qobject_cast<QFileDialog *>(watched);
+        if (dialog && event->type() == QEvent::Show) {
+            const auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            seen << dialog->windowTitle() + '|' + dialog->selectedNameFilter() + '|'
+                    + (name ? name->text() : QStringLiteral("?"));
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 void TestMainWindow::initialState()
 {
@@ -175,6 +203,40 @@ void TestMainWindow::closingEndsProgramWithDialogOpen()
     // Only a dialog left open would let the loop run into this.
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
     QCOMPARE(QApplication::exec(), 0);
+}
+
+void TestMainWindow::fileDialogsKeptAndShownAfresh()
+{
+    // Building a file dialog stalls the line for longer than it holds: one is built per use and
+    // kept, and shows each time as a new one would.
+    ModalAnswerer answerer;
+    FileDialogShows shows;
+    action("actionSave")->trigger();
+    QList<QFileDialog *> kept = window->findChildren<QFileDialog *>();
+    QCOMPARE(kept.size(), 1);
+    // What a user left in it when cancelling.
+    QFileDialog *save = kept.first();
+    save->selectNameFilter(QStringLiteral("all (*.*)"));
+    save->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText("old.txt");
+    save->setDirectory(QDir::rootPath());
+    action("actionSave")->trigger();
+    action("actionOpen")->trigger();
+    action("actionOpen")->trigger();
+    QCOMPARE(window->findChildren<QFileDialog *>().size(), 2);
+    QVERIFY(window->findChildren<QFileDialog *>().contains(save));
+
+    const QString folder = QDir::currentPath();
+    const QString filters = QStringLiteral("text file (*.txt);;all (*.*)");
+    QCOMPARE(answerer.fileDialogs,
+             QStringList(
+                 {"save file|" + folder + '|' + filters, "save file|" + folder + '|' + filters,
+                  "open file|" + folder + '|' + filters, "open file|" + folder + '|' + filters}));
+    const QString fresh = QStringLiteral("|text file (*.txt)|");
+    QCOMPARE(shows.seen,
+             QStringList({"save file" + fresh, "save file" + fresh, "open file" + fresh,
+                          "open file" + fresh}));
+    QCOMPARE(save->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(save->testOption(QFileDialog::DontConfirmOverwrite) == false);
 }
 
 QTEST_MAIN(TestMainWindow)

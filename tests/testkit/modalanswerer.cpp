@@ -29,6 +29,13 @@ void ModalAnswerer::answer()
     }
     modal->setProperty("answered", true);
     unansweredTicks = 0;
+    // A dialog the program keeps shows again later, and is to be answered again then.
+    if (auto *dialog = qobject_cast<QDialog *>(modal);
+        dialog && !dialog->property("reused").toBool()) {
+        dialog->setProperty("reused", true);
+        connect(dialog, &QDialog::finished, dialog,
+                [dialog] { dialog->setProperty("answered", false); });
+    }
     // Answered from a fresh event, not from inside this timer's slot: the answer may open
     // another modal window (the overwrite question), and it must be answered too.
     if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
