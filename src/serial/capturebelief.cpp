@@ -91,10 +91,12 @@ CaptureBelief::Change CaptureBelief::due()
     return change;
 }
 
+// Not while a Start waits for its answer: the silence after a press tells nothing yet, and the
+// capture it would be told of is the empty one, with the earlier one set aside.
 qint64 CaptureBelief::notedSilenceMs() const
 {
     const qint64 silentMs = watch.silentMs();
-    return open && silentMs >= StreamWatch::silenceNoteMs(baud) ? silentMs : -1;
+    return open && !pending && silentMs >= StreamWatch::silenceNoteMs(baud) ? silentMs : -1;
 }
 
 // A pending start is decided before another command or a new line blurs what its press brought:

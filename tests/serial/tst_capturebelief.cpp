@@ -43,6 +43,7 @@ private slots:
     void evidence_data();
     void evidence();
     void silence();
+    void noSilenceNoteBeforeAnswer();
     void transitions_data();
     void transitions();
 };
@@ -148,6 +149,38 @@ void TestCaptureBelief::silence()
     QCOMPARE(watch.silentMs(), qint64(100));
     QCOMPARE(StreamWatch::silenceNoteMs(9600), qint64(2000));
     QCOMPARE(StreamWatch::silenceNoteMs(1200), qint64(4266));
+}
+
+void TestCaptureBelief::noSilenceNoteBeforeAnswer()
+{
+    // Bursts of 1 s, pauses of 2.5 s, then a press 1.8 s into a pause that stops them: until the
+    // answer is known the window shows the empty capture of a Start, which must not read as a
+    // silent capture.
+    qint64 now = 0;
+    CaptureBelief belief([&now] { return now; });
+    belief.connected("A", 115200);
+    for (now = 0; now <= 8000; now += 50) {
+        if (now % 3500 <= 1000)
+            belief.delivered(100);
+    }
+    now = 9800;
+    qint64 dueAt = now + belief.pressed().dueInMs;
+    QVERIFY(belief.capturing());
+    while (belief.capturing() && now < 20000) {
+        QVERIFY2(belief.notedSilenceMs() < 0, qPrintable(QString::number(now - 9800)));
+        now += 50;
+        if (now >= dueAt) {
+            const qint64 again = belief.due().dueInMs;
+            dueAt = again >= 0 ? now + again : 1000000;
+        }
+    }
+    QVERIFY2(!belief.capturing(), "the press was not found to be a stop");
+    // Believed streaming, a pause is noted as before.
+    for (now = 20000; now <= 24000; now += 50)
+        belief.delivered(100);
+    QVERIFY(belief.capturing());
+    now = 26500;
+    QCOMPARE(belief.notedSilenceMs(), qint64(2500));
 }
 
 void TestCaptureBelief::transitions_data()
