@@ -30,6 +30,8 @@ CaptureStore::CaptureStore(const QString &folder, QObject *parent)
     flushTimer.setSingleShot(true);
     flushTimer.setInterval(FlushIntervalMs);
     connect(&flushTimer, &QTimer::timeout, this, &CaptureStore::flush);
+    startUtc = QDateTime::currentDateTimeUtc();
+    sinceStartClock.start();
 }
 
 CaptureStore::~CaptureStore()
@@ -121,8 +123,40 @@ void CaptureStore::clear()
     onDisk = 0;
     total = 0;
     diskFailed = false;
+    startUtc = QDateTime::currentDateTimeUtc();
+    sinceStartClock.start();
+    recorded.clear();
+    emit eventsReset();
     // A new file rather than emptying the old one: a save may still be reading it.
     startFile();
+}
+
+CaptureEvent CaptureStore::record(CaptureEvent::Type type, const QString &label, int number,
+                                  qint64 durationMicros)
+{
+    CaptureEvent event;
+    event.id = nextEventId++;
+    event.type = type;
+    event.number = number;
+    event.label = label;
+    event.offset = size();
+    event.micros = elapsedMicros();
+    event.durationMicros = durationMicros;
+    recorded.append(event);
+    emit eventRecorded(event);
+    return event;
+}
+
+bool CaptureStore::relabel(qint64 id, const QString &label)
+{
+    for (CaptureEvent &event : recorded) {
+        if (event.id == id) {
+            event.label = label;
+            emit eventRecorded(event);
+            return true;
+        }
+    }
+    return false;
 }
 
 qint64 CaptureStore::sizeInMemory() const

@@ -3,13 +3,17 @@
 
 #include "serial/capturesnapshot.h"
 #include "serial/spoolwriter.h"
+#include "timeline/captureevent.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 class QThread;
 class SpoolFile;
@@ -57,6 +61,16 @@ public:
     // its folder or its lock: one that a run left behind is offered at the next start, and may
     // be removed.
     bool isOwnFile(const QString &path) const;
+    // When the capture started, and the moment now on a steady clock since then.
+    QDateTime startedUtc() const { return startUtc; }
+    qint64 elapsedMicros() const { return sinceStartClock.nsecsElapsed() / 1000; }
+    // Places an event at the capture's end as it is now, at this moment, and returns it.
+    CaptureEvent record(CaptureEvent::Type type, const QString &label = QString(), int number = 0,
+                        qint64 durationMicros = 0);
+    // Gives the event with that id a label typed after it was placed; false when it is gone.
+    bool relabel(qint64 id, const QString &label);
+    QVector<CaptureEvent> events() const { return recorded; }
+
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
 
@@ -75,6 +89,10 @@ public:
 signals:
     // The disk refused the capture: from now on it is kept in memory.
     void storageFailed(const QString &reason);
+    // An event was placed, or given its label.
+    void eventRecorded(const CaptureEvent &event);
+    // The events were emptied or put back: read events() again.
+    void eventsReset();
 
 private:
     void written(quint64 generation, qint64 confirmedSize);
@@ -99,6 +117,10 @@ private:
     // While a start waits for confirmation, what arrived since: a few seconds of the line.
     bool starting = false;
     QByteArray sinceStart;
+    QDateTime startUtc;
+    QElapsedTimer sinceStartClock;
+    QVector<CaptureEvent> recorded;
+    qint64 nextEventId = 1;
 };
 
 #endif // CAPTURESTORE_H
