@@ -70,6 +70,7 @@ void CaptureStore::append(const QByteArray &bytes)
         sinceStart += bytes;
     pending += bytes;
     total += bytes.size();
+    timeRecord.append(TimePoint{size(), elapsedMicros()});
     if (pending.size() >= FlushBytes)
         flush();
     else if (!flushTimer.isActive())
@@ -126,6 +127,7 @@ void CaptureStore::clear()
     startUtc = QDateTime::currentDateTimeUtc();
     sinceStartClock.start();
     recorded.clear();
+    timeRecord.clear();
     emit eventsReset();
     // A new file rather than emptying the old one: a save may still be reading it.
     startFile();

@@ -4,6 +4,7 @@
 #include "serial/capturesnapshot.h"
 #include "serial/spoolwriter.h"
 #include "timeline/captureevent.h"
+#include "timeline/timepoint.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -70,6 +71,8 @@ public:
     // Gives the event with that id a label typed after it was placed; false when it is gone.
     bool relabel(qint64 id, const QString &label);
     QVector<CaptureEvent> events() const { return recorded; }
+    // When the bytes arrived: the capture held each point's offset at its moment.
+    QVector<TimePoint> times() const { return timeRecord; }
 
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
@@ -120,6 +123,7 @@ private:
     QDateTime startUtc;
     QElapsedTimer sinceStartClock;
     QVector<CaptureEvent> recorded;
+    QVector<TimePoint> timeRecord;
     qint64 nextEventId = 1;
 };
 
