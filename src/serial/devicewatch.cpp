@@ -37,6 +37,12 @@ void DeviceWatch::stop()
 
 bool DeviceWatch::present()
 {
+    rejected = false;
+    return presentAsBefore();
+}
+
+bool DeviceWatch::presentAsBefore()
+{
     if (!exists()) {
         rejected = false;
         return false;
@@ -54,7 +60,7 @@ bool DeviceWatch::present()
 void DeviceWatch::look()
 {
     ++lookCount;
-    if (present())
+    if (presentAsBefore())
         emit returned();
 }
 

@@ -47,7 +47,7 @@ public:
     void stop();
     bool waiting() const { return timer.isActive(); }
     QString path() const { return devicePath; }
-    // Whether the remembered device is at its path now.
+    // Whether the remembered device is at its path now, its identity asked afresh.
     bool present();
     // Since the loss.
     qint64 gapMicros() const { return waiting() ? sinceLoss.nsecsElapsed() / 1000 : 0; }
@@ -72,6 +72,8 @@ signals:
 
 private:
     void look();
+    // As present(), but a different device found there is not asked again while it stays.
+    bool presentAsBefore();
     // Whether something is at the path, at the cost of a stat() where there is one.
     bool exists() const;
 
