@@ -88,16 +88,15 @@ bool parseSeconds(const std::string &text, std::uint64_t *ms)
     const std::size_t dot = text.find('.');
     const std::string whole = text.substr(0, dot);
     std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
-    if (fraction.size() > 3 || (whole.empty() && fraction.empty()))
-        return false;
     unsigned long long w = 0;
     unsigned long long f = 0;
+    if (fraction.size() > 3 || (whole.empty() && fraction.empty()))
+        return false;
     if (!whole.empty() && !parseNumber(whole, 1000000, &w))
         return false;
-    if (!fraction.empty() && !parseNumber(fraction, 999, &f))
+    fraction.resize(3, '0'); // "5" is 500 ms
+    if (!parseNumber(fraction, 999, &f))
         return false;
-    fraction.resize(3, '0');
-    parseNumber(fraction, 999, &f);
     *ms = w * 1000 + f;
     return true;
 }
