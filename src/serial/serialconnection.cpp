@@ -100,8 +100,8 @@ void MainWindow::closeSerialPort()
     captureStatus->refresh();
 }
 
-// The watch looks from the event loop, never from inside the port's own signals: a port opened
-// again there would have its new bytes cut by the read that failed.
+// The watch looks from the event loop, never from inside the port's own signals: the read that
+// failed is still being handled there.
 void MainWindow::deviceReturned()
 {
     if (serialPort->isOpen())
