@@ -18,7 +18,10 @@ struct DeviceIdentity
     QString product;
     QString serialNumber;
 
-    bool known() const { return !vendor.isEmpty() || !product.isEmpty() || !serialNumber.isEmpty(); }
+    bool known() const
+    {
+        return !vendor.isEmpty() || !product.isEmpty() || !serialNumber.isEmpty();
+    }
     bool operator==(const DeviceIdentity &other) const
     {
         return vendor == other.vendor && product == other.product

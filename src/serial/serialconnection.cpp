@@ -160,8 +160,8 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
         lostBox->setText(text);
         return;
     }
-    lostBox = new QMessageBox(QMessageBox::Critical, tr("Critical Error"), text, QMessageBox::Ok,
-                              this);
+    lostBox
+        = new QMessageBox(QMessageBox::Critical, tr("Critical Error"), text, QMessageBox::Ok, this);
     lostBox->setAttribute(Qt::WA_DeleteOnClose);
     lostBox->open();
 }

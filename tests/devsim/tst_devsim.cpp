@@ -248,8 +248,8 @@ private slots:
         QFETCH(bool, returnIdle);
         QTemporaryDir dir;
         const QString link = QDir(dir.path()).filePath("tarvex");
-        QStringList arguments{"--pattern", "test", "--seed", "9", "--link", link,
-                              "--unplug-after", "0.8", "--away", "0.5", "--return-as", "other"};
+        QStringList arguments{"--pattern",      "test", "--seed", "9",   "--link",      link,
+                              "--unplug-after", "0.8",  "--away", "0.5", "--return-as", "other"};
         if (returnIdle)
             arguments << "--return-idle";
         QProcess cli;
@@ -293,9 +293,11 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("unplug without a link") << QStringList{"--unplug-after", "1"} << "needs --link";
+        QTest::newRow("unplug without a link")
+            << QStringList{"--unplug-after", "1"} << "needs --link";
         QTest::newRow("no seconds") << QStringList{"--away", "soon"} << "invalid value 'soon'";
-        QTest::newRow("never") << QStringList{"--link", "x", "--unplug-after", "0"} << "invalid value '0'";
+        QTest::newRow("never") << QStringList{"--link", "x", "--unplug-after", "0"}
+                               << "invalid value '0'";
         QTest::newRow("four decimals") << QStringList{"--away", "0.0001"} << "invalid value";
     }
 

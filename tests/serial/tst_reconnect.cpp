@@ -46,7 +46,8 @@ int quitWhileWaiting(int argc, char *argv[])
     QTemporaryDir dir;
     devsim::SimulatedDevice device;
     std::string error;
-    if (!dir.isValid() || !device.open(&error) || !device.linkTo(linkPath(dir).toStdString(), &error))
+    if (!dir.isValid() || !device.open(&error)
+        || !device.linkTo(linkPath(dir).toStdString(), &error))
         return 3;
     device.start();
     testkit::WindowProbe probe;
@@ -196,13 +197,13 @@ void TestReconnect::streamsThroughTheGap()
     QCOMPARE(events.value(lost + 1).type, gap[1]);
     QCOMPARE(events[lost].offset, before);
     QCOMPARE(events[lost + 1].offset, before);
-    QVERIFY2(events[lost + 1].durationMicros >= 2000000 && events[lost + 1].durationMicros < 3000000,
+    QVERIFY2(events[lost + 1].durationMicros >= 2000000
+                 && events[lost + 1].durationMicros < 3000000,
              qPrintable(QString::number(events[lost + 1].durationMicros)));
     QVERIFY(eventTypes(events).indexOf(CaptureEvent::Type::Restarted) < 0);
     // The usual text once the note has been read.
-    QTRY_COMPARE_WITH_TIMEOUT(status(),
-                              "Connected to " + linkPath(dir) + " : 115200, 8, None, 1, None",
-                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        status(), "Connected to " + linkPath(dir) + " : 115200, 8, None, 1, None", 10000);
     QVERIFY(box());
     box()->close();
 }

@@ -69,7 +69,8 @@ public:
     SimulatedDevice &operator=(const SimulatedDevice &) = delete;
 
     bool open(std::string *error); // openpty; false + message on failure
-    std::string path() const; // the far end for the host to open, e.g. /dev/pts/7 (new on each return)
+    std::string
+    path() const; // the far end for the host to open, e.g. /dev/pts/7 (new on each return)
     void setEventHandler(EventHandler handler); // call before start(); runs on the device thread
     // Run the device loop in a background std::thread. Writes wait while the host is not reading,
     // as with hardware flow control, so nothing is lost but a closed host finds old data on
