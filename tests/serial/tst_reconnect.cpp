@@ -131,6 +131,7 @@ private slots:
     void streamsThroughTheGap();
     void comesBackIdle();
     void disconnectEndsTheWaiting();
+    void connectTriesAtOnce();
     void differentIdentityNotTaken();
     void quitWhileWaiting();
     void brokenLineDropped();
@@ -261,6 +262,30 @@ void TestReconnect::disconnectEndsTheWaiting()
     QVERIFY(!returned.wait(3 * DeviceWatch::LookIntervalMs));
     QVERIFY(!port()->isOpen());
     QCOMPARE(status(), QStringLiteral("Disconnected"));
+}
+
+void TestReconnect::connectTriesAtOnce()
+{
+    startDevice({});
+    startStop();
+    QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > 1000, 10000);
+    device->unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(device->away(), 10000);
+    verifyWaiting();
+    // Not there yet: the box says why, and the waiting goes on.
+    QVERIFY(!connectTo(linkPath(dir), LineChoice{{}, "115200"}));
+    QTRY_COMPARE(answerer->boxes.size(), 2);
+    QVERIFY(answerer->boxes.last().startsWith(QLatin1String("Error: ")));
+    QVERIFY(status().startsWith(QLatin1String("Device lost at ")));
+    QVERIFY(watch()->waiting());
+    device->replug();
+    QTRY_VERIFY_WITH_TIMEOUT(!device->away(), 10000);
+    // Within the look's interval: the press opened it, into the same capture.
+    QVERIFY(connectTo(linkPath(dir), LineChoice{{}, "115200"}));
+    QVERIFY(!watch()->waiting());
+    QCOMPARE(eventTypes(store()->events()).count(CaptureEvent::Type::Reconnected), 1);
+    QVERIFY(status().startsWith(QLatin1String("Reconnected after ")));
+    stopAndCompare();
 }
 
 void TestReconnect::differentIdentityNotTaken()
