@@ -12,11 +12,11 @@ DeviceWatch::DeviceWatch(QObject *parent)
     connect(&timer, &QTimer::timeout, this, &DeviceWatch::look);
 }
 
-void DeviceWatch::remember(const QString &path)
+void DeviceWatch::remember(const QString &path, const DeviceIdentity &found)
 {
     stop();
     devicePath = path;
-    identity = identityOf(path);
+    identity = found;
 }
 
 void DeviceWatch::start()

@@ -42,8 +42,11 @@ public:
 
     explicit DeviceWatch(QObject *parent = nullptr);
 
-    // The port that opened: what a returning device must match.
-    void remember(const QString &path);
+    // What is at path now, by the probe: asked before a port opens, since the system's list of
+    // ports takes milliseconds to read.
+    DeviceIdentity identityAt(const QString &path) const { return identityOf(path); }
+    // The port that opened, and what was found there: what a returning device must match.
+    void remember(const QString &path, const DeviceIdentity &found);
     // The device went away: look for it from now on.
     void start();
     // No more waiting: the device is back, or the user gave up on it.

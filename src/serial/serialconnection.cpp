@@ -55,6 +55,9 @@ void MainWindow::openSerialPort()
     // Connect tries at once for the lost device; a different device there is a new connection.
     const bool returning
         = deviceWatch->waiting() && p.portName == deviceWatch->path() && deviceWatch->present();
+    // Before the port opens, so that no data waits while the system lists its ports.
+    const DeviceIdentity identity
+        = returning ? DeviceIdentity() : deviceWatch->identityAt(p.portName);
     serialPort->setPortName(p.portName);
     serialPort->setBaudRate(p.baudRate, QSerialPort::AllDirections);
     serialPort->setDataBits(p.dataBits);
@@ -82,7 +85,7 @@ void MainWindow::openSerialPort()
         continueCapture();
         return;
     }
-    deviceWatch->remember(p.portName);
+    deviceWatch->remember(p.portName, identity);
     setStatusText(connectionText);
     followConnection();
 }
