@@ -8,6 +8,7 @@
 #include "plot/plotdock.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
+#include "serial/devicewatch.h"
 #include "settings/settingsdialog.h"
 
 #include <QAction>
@@ -30,6 +31,7 @@ MainWindow::MainWindow(QWidget *parent)
     , saver(new CaptureSaver(this))
     , captureStatus(new CaptureStatus(receivedChunks, saver))
     , plotDock(new PlotDock(this))
+    , deviceWatch(new DeviceWatch(this))
 {
     // Before the window is shown: desktops match its id to the desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARVEX_APP_ID));
@@ -66,6 +68,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
+    connect(deviceWatch, &DeviceWatch::returned, this, &MainWindow::deviceReturned);
     connect(console, &Console::getData, this, &MainWindow::writeData);
     // Ended by a signal, or by its console on Windows, the program would not close the port.
     quitOnTerminationSignals(this);

@@ -13,9 +13,11 @@ class CaptureSaver;
 class CaptureStatus;
 class CaptureStore;
 class Console;
+class DeviceWatch;
 class MainWindowForm;
 class PlotDock;
 class QLabel;
+class QMessageBox;
 class SettingsDialog;
 
 // The one main window: owns the console, the settings dialog and the serial port, and wires them.
@@ -40,6 +42,7 @@ private slots:
     void writeData(const QByteArray &data);
     void readData();
     void handleError(QSerialPort::SerialPortError error);
+    void deviceReturned();
     void on_actionOpen_triggered();
     void on_actionSave_triggered();
     void dataReceiveStart();
@@ -48,6 +51,8 @@ private:
     void setStatusText(const QString &text);
     void connectActions();
     void setConnected(bool connected);
+    // The port is open again on the lost device: the capture goes on, the gap is recorded.
+    void continueCapture();
     void followTypedCommands(const QByteArray &typed);
     void followStream(const QByteArray &delivered);
     void followConnection();
@@ -75,6 +80,11 @@ private:
     CaptureBelief belief;
     // Below the console, hidden at start; reads the same bytes as the capture.
     PlotDock *plotDock = nullptr;
+    // Waits for a lost device; the open port's status text, shown again once it is back.
+    DeviceWatch *deviceWatch = nullptr;
+    QString connectionText;
+    // The box that tells of a lost device; it does not stop the waiting.
+    QPointer<QMessageBox> lostBox;
     // Built at their first use and kept: building one takes longer than the line holds.
     QPointer<QFileDialog> saveDialog;
     QPointer<QFileDialog> openDialog;

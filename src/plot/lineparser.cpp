@@ -48,6 +48,12 @@ void LineParser::reset()
     discarding = false;
 }
 
+void LineParser::breakLine()
+{
+    line.clear();
+    discarding = true;
+}
+
 void LineParser::feed(const char *data, std::size_t size)
 {
     const char *end = data + size;

@@ -28,6 +28,8 @@ public:
     void feed(const char *data, std::size_t size);
     // Forgets a line begun and not finished.
     void reset();
+    // The stream was cut (a lost device): the line it was in, up to its end, is not read.
+    void breakLine();
 
     // A C-locale number: sign, digits, decimal point, exponent; nothing else, not even spaces.
     static bool parseNumber(std::string_view text, double *value);

@@ -23,6 +23,8 @@ public:
     // Reads the numbers in a delivery; the bytes are not changed or kept.
     void append(const QByteArray &data);
     void clear();
+    // A gap in the stream: the line it cut is dropped.
+    void breakLine() { plotModel.breakLine(); }
 
     const PlotModel &model() const { return plotModel; }
     PlotView *view() const { return plotView; }

@@ -33,6 +33,8 @@ public:
     // The bytes are only read.
     void append(const QByteArray &data);
     void clear();
+    // A gap in the stream: the line it cut is not joined to what comes after it.
+    void breakLine() { parser.breakLine(); }
 
     const History &history() const { return samples; }
     int channelCount() const { return samples.channelCount(); }

@@ -15,6 +15,8 @@ CaptureBelief::Change CaptureBelief::connected(const QString &name, qint32 baudR
     open = true;
     portName = name;
     baud = baudRate;
+    // A connection by hand after a loss is a new start: the next press begins a new capture.
+    resumable = false;
     // A capture runs on the line it was started on: a device on another port is not known to
     // stream, and the next Start/Stop starts it.
     if (running && portName != capturePort)
@@ -32,10 +34,24 @@ void CaptureBelief::disconnected()
 CaptureBelief::Change CaptureBelief::lost()
 {
     Change change;
-    // A device that was unplugged comes back idle.
+    // Until it shows otherwise, a device that was unplugged is believed to come back idle.
     settle(false, &change);
     watch.forgetPress();
+    const bool wasRunning = running;
     setRunning(false, &change);
+    resumable = resumable || wasRunning;
+    open = false;
+    return change;
+}
+
+// A device that kept its power streams on, and the stream rule finds it again; one that lost it
+// waits idle for the press that continues the capture. Nothing is sent: "s" is a toggle.
+CaptureBelief::Change CaptureBelief::returned(qint32 baudRate)
+{
+    Change change;
+    open = true;
+    baud = baudRate;
+    watch.newLine();
     return change;
 }
 
@@ -43,7 +59,10 @@ CaptureBelief::Change CaptureBelief::pressed()
 {
     Change change;
     settle(true, &change);
-    if (!running) {
+    if (!running && resumable) {
+        // The capture was never stopped: what the device sends now goes on after it.
+        change.restarted = true;
+    } else if (!running) {
         // The previous capture goes only once the device's answer shows that this was a start.
         change.beginStart = true;
         pending = true;
@@ -124,6 +143,8 @@ void CaptureBelief::setRunning(bool on, Change *change)
     if (on == running)
         return;
     running = on;
+    // Once running again, or stopped, the capture lost with the device is no longer waiting.
+    resumable = false;
     if (on)
         capturePort = portName;
     captureState = on ? 1 : 0;

@@ -19,10 +19,12 @@ public:
         bool confirmStart = false; // the pending start began: the earlier capture goes
         bool putBack = false; // it did not: the earlier capture is the capture again
         bool beginStart = false; // a new start waits for its answer (after the above)
+        // A press started a device that came back idle: the same capture goes on.
+        bool restarted = false;
         // Ask due() again after this many ms; negative: no need.
         qint64 dueInMs = -1;
 
-        bool any() const { return state || confirmStart || putBack || beginStart; }
+        bool any() const { return state || confirmStart || putBack || beginStart || restarted; }
     };
 
     // The clock gives milliseconds of a steady clock; by default, since construction.
@@ -33,8 +35,11 @@ public:
     Change connected(const QString &portName, qint32 baudRate);
     // The port was closed by the user: the device goes on as it was.
     void disconnected();
-    // The device went away: it comes back idle.
+    // The device went away: it may come back idle.
     Change lost();
+    // The lost device is back on its port: the capture it ran goes on, whether the device still
+    // streams or came back idle and waits for the next press.
+    Change returned(qint32 baudRate);
     // Start/Stop sent the command.
     Change pressed();
     // Bytes typed into the console went out.
@@ -64,6 +69,9 @@ private:
     bool pending = false;
     // The pending start waits for the answer to the press believed its stop.
     bool carried = false;
+    // The device was lost while capturing, and nothing stopped the capture since: a press that
+    // starts it again continues the capture.
+    bool resumable = false;
     qint32 baud = 9600;
     QString portName;
     // The port a capture runs on.

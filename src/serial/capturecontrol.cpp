@@ -48,6 +48,8 @@ void MainWindow::followBelief(const CaptureBelief::Change &change)
         receivedChunks->putBack();
     if (change.beginStart)
         receivedChunks->beginStart();
+    if (change.restarted)
+        receivedChunks->record(CaptureEvent::Type::Restarted);
     if (change.dueInMs >= 0)
         QTimer::singleShot(change.dueInMs, this, &MainWindow::awaitAnswer);
     if (change.any())

@@ -233,6 +233,85 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll(), QByteArray("s\0", 2));
     }
+
+    // Unplugged behind its link: the line hangs up once the host has read it, the link goes, and
+    // comes back pointing at a new line, as the device it claims to be on return.
+    void cliUnplug_data()
+    {
+        QTest::addColumn<bool>("returnIdle");
+        QTest::newRow("back streaming") << false;
+        QTest::newRow("back idle") << true;
+    }
+
+    void cliUnplug()
+    {
+        QFETCH(bool, returnIdle);
+        QTemporaryDir dir;
+        const QString link = QDir(dir.path()).filePath("tarvex");
+        QStringList arguments{"--pattern",      "test", "--seed", "9",   "--link",      link,
+                              "--unplug-after", "0.8",  "--away", "0.5", "--return-as", "other"};
+        if (returnIdle)
+            arguments << "--return-idle";
+        QProcess cli;
+        cli.start(TARVEX_DEVSIM_EXE, arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(cli.canReadLine(), TimeoutMs);
+        QFile identity(link + ".identity");
+        QVERIFY(identity.open(QIODevice::ReadOnly));
+        QCOMPARE(identity.readAll(), QByteArray("tarvex-devsim\n"));
+        identity.close();
+        std::string before;
+        {
+            Host host(link.toStdString());
+            QVERIFY(host.ok && host.send("s"));
+            bool hungUp = false;
+            before = host.read(std::string::npos, &hungUp);
+            QVERIFY(hungUp);
+        }
+        QVERIFY(!before.empty());
+        QCOMPARE(before, devsim::testPattern(before.size() + 16, 9).substr(0, before.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(link), TimeoutMs);
+        QVERIFY(identity.open(QIODevice::ReadOnly));
+        QCOMPARE(identity.readAll(), QByteArray("other\n"));
+        {
+            Host host(link.toStdString());
+            QVERIFY(host.ok);
+            if (returnIdle) {
+                pollfd pfd{host.fd, POLLIN, 0};
+                QCOMPARE(::poll(&pfd, 1, 300), 0);
+                QVERIFY(host.send("s"));
+            }
+            QVERIFY(!host.read(100).empty());
+        }
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(TimeoutMs));
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(link + ".identity"));
+    }
+
+    void cliRefuses_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unplug without a link")
+            << QStringList{"--unplug-after", "1"} << "needs --link";
+        QTest::newRow("no seconds") << QStringList{"--away", "soon"} << "invalid value 'soon'";
+        QTest::newRow("never") << QStringList{"--link", "x", "--unplug-after", "0"}
+                               << "invalid value '0'";
+        QTest::newRow("four decimals") << QStringList{"--away", "0.0001"} << "invalid value";
+    }
+
+    void cliRefuses()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QProcess cli;
+        cli.start(TARVEX_DEVSIM_EXE, arguments);
+        QVERIFY(cli.waitForFinished(TimeoutMs));
+        QCOMPARE(cli.exitCode(), 2);
+        const QString said = QString::fromUtf8(cli.readAllStandardError());
+        QVERIFY2(said.contains(message), qPrintable(said));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDevsim)

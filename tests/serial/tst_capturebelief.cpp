@@ -187,8 +187,8 @@ void TestCaptureBelief::transitions_data()
 {
     // clang-format off
     // Events as above, and "s1000" a typed "s", "o1000" a connection to another port, "l1000"
-    // the device lost. The belief starts idle on a fresh line, with a capture kept; the due
-    // checks it asks for come at their time.
+    // the device lost, "r1000" the lost device back on its port. The belief starts idle on a
+    // fresh line, with a capture kept; the due checks it asks for come at their time.
     QTest::addColumn<QString>("events");
     // What the store was told, in order, and whether the device is believed to stream at the end.
     QTest::addColumn<QString>("store");
@@ -221,6 +221,14 @@ void TestCaptureBelief::transitions_data()
     QTest::newRow("the same port goes on") << "p0 d50-2000/50 n2100 ?5000" << "begin confirm" << true;
     QTest::newRow("a lost device after a start") << "p0 d50-500/50 l600 ?5000" << "begin confirm" << false;
     QTest::newRow("a lost device before an answer") << "d0-500/50 p550 l600 ?5000" << "begin putBack" << false;
+    QTest::newRow("back streaming, the capture goes on") << "p0 d50-2000/50 l2100 r2200 d2250-5000/50" << "begin confirm" << true;
+    QTest::newRow("back idle, a press continues the capture") << "p0 d50-2000/50 l2100 r2200 p3000 d3050-5000/50 ?7000" << "begin confirm restart" << true;
+    QTest::newRow("back idle, a press and a stop") << "p0 d50-2000/50 l2100 r2200 p3000 d3050-5000/50 p5100 d5110-5200/50 ?9000" << "begin confirm restart" << false;
+    QTest::newRow("lost twice before the press") << "p0 d50-2000/50 l2100 r2200 l2300 r2400 p3000 d3050-5000/50" << "begin confirm restart" << true;
+    QTest::newRow("a press after a stop begins anew") << "p0 d50-2000/50 p2100 ?5000 l5100 r5200 p5300 d5350-7000/50 ?9000" << "begin confirm begin confirm" << true;
+    QTest::newRow("lost while idle, a press begins anew") << "l0 r100 p200 d250-1000/50 ?4000" << "begin confirm" << true;
+    QTest::newRow("connected by hand after a loss") << "p0 d50-2000/50 l2100 n2200 p3000 d3050-5000/50 ?7000" << "begin confirm begin confirm" << true;
+    QTest::newRow("back on the stream, a press stops it") << "p0 d50-2000/50 l2100 r2200 d2250-5000/50 p5100 d5110-5200/50 ?9000" << "begin confirm" << false;
     // clang-format on
 }
 
@@ -241,6 +249,8 @@ void TestCaptureBelief::transitions()
             told << "putBack";
         if (change.beginStart)
             told << "begin";
+        if (change.restarted)
+            told << "restart";
         if (change.dueInMs >= 0)
             dueAt << now + change.dueInMs;
         // The flag follows the belief, and a change of it is told.
@@ -278,6 +288,9 @@ void TestCaptureBelief::transitions()
                 break;
             case 'l':
                 change = belief.lost();
+                break;
+            case 'r':
+                change = belief.returned(Baud);
                 break;
             default:
                 break;

@@ -139,7 +139,7 @@ private slots:
     void connectedSession_data();
     void connectedSession();
     void typedCommandFollowsDevice();
-    void lostDeviceComesBackIdle();
+    void lostDeviceIsWaitedFor();
     void lostDeviceKeepsBufferedBytes();
     void reconnectToStreamingDevice();
     void badPorts_data();
@@ -286,13 +286,14 @@ void TestSerial::typedCommandFollowsDevice()
     QTRY_VERIFY_WITH_TIMEOUT(!device->streaming(), 10000);
 }
 
-void TestSerial::lostDeviceComesBackIdle()
+void TestSerial::lostDeviceIsWaitedFor()
 {
     devsim::DeviceOptions options;
     options.pattern = devsim::Pattern::TestPattern;
     options.hangupAfter = 5000;
     options.fast = true;
-    // Unplugged again and again during a capture, each time plugged back in as a new line.
+    // Unplugged again and again during a capture, given up on each time, then plugged back in as
+    // a new line.
     for (int round = 1; round <= 5; ++round) {
         startDevice(options);
         QVERIFY(connectTo(devicePath()));
@@ -302,13 +303,20 @@ void TestSerial::lostDeviceComesBackIdle()
         // In words: what the system noted last says nothing about a hang-up.
         QCOMPARE(answerer->boxes.last(),
                  QStringLiteral("Critical Error: The device stopped responding or was unplugged."));
-        QCOMPARE(answerer->statusAtBoxes.last(), QStringLiteral("Disconnected"));
-        verifyDisconnected();
+        const QRegularExpression waiting("^Device lost at \\d\\d:\\d\\d:\\d\\d; reconnecting when "
+                                         + QRegularExpression::escape(devicePath()) + " returns$");
+        QVERIFY2(waiting.match(answerer->statusAtBoxes.last()).hasMatch(),
+                 qPrintable(answerer->statusAtBoxes.last()));
+        QVERIFY(!port()->isOpen());
+        QVERIFY(action("actionConnect")->isEnabled());
+        QVERIFY(action("actionDisconnect")->isEnabled());
         QCOMPARE(captureState, 0);
         QCOMPARE(indicator(), QStringLiteral("Kept: 5.0 kB"));
         QCOMPARE(capturedBytes(), sent());
         QCoreApplication::processEvents();
         QCOMPARE(answerer->boxes.size(), round);
+        action("actionDisconnect")->trigger();
+        verifyDisconnected();
     }
 
     QCOMPARE(saveAs(dir.filePath("after-hang-ups.txt")), sent());
@@ -332,7 +340,7 @@ void TestSerial::lostDeviceKeepsBufferedBytes()
     }
     QMetaObject::invokeMethod(window.get(), "handleError",
                               Q_ARG(QSerialPort::SerialPortError, QSerialPort::ResourceError));
-    QCOMPARE(answerer->boxes.size(), 1);
+    QTRY_COMPARE(answerer->boxes.size(), 1);
     QCOMPARE(capturedBytes(), sent());
 }
 

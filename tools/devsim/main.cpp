@@ -33,13 +33,28 @@ const char kUsage[]
       "  --seed N             seed of the noise and test pattern (default 1)\n"
       "  --bytes N            stop streaming after N bytes in total\n"
       "  --hangup-after N     vanish like an unplugged adapter after sending N bytes, then exit\n"
+      "  --unplug-after S     unplug S seconds (decimals allowed) after starting or coming back:\n"
+      "                       once the host has read what is on the line, close the\n"
+      "                       pseudo-terminal and remove the --link, as udev removes\n"
+      "                       /dev/serial/by-id/...; then come back on a new pseudo-terminal\n"
+      "                       and point the --link at it (needs --link)\n"
+      "  --away S             how long an unplug lasts (default 2)\n"
+      "  --unplugs N          how many times to unplug (default 1; 0: again and again)\n"
+      "  --return-idle        come back idle, as a device that lost its power; by default it\n"
+      "                       comes back as it was, streaming on if it streamed\n"
+      "  --return-as ID       come back as another device. A pseudo-terminal has no USB\n"
+      "                       identity: the identity claimed (default tarvex-devsim) is written\n"
+      "                       to LINK.identity, for tests that check it\n"
       "  --fast               do not pace to the line speed the host set; send as fast as "
       "possible\n"
       "  --log FILE           write every byte the host sends to FILE, raw\n"
       "                       (default: describe each byte on standard error)\n"
       "  --help               show this help\n"
       "\n"
-      "Runs until interrupted (Ctrl+C) or, after --hangup-after, until the device hangs up.\n";
+      "Runs until interrupted (Ctrl+C) or, after --hangup-after, until the device hangs up.\n"
+      "While unplugged, whatever the device would send is not sent, and the host finds no\n"
+      "device at the link; a host that opens the link again after the return reads on from\n"
+      "there.\n";
 
 volatile std::sig_atomic_t caughtSignal = 0;
 
@@ -64,6 +79,25 @@ bool parseNumber(const std::string &text, unsigned long long max, unsigned long 
     if (errno == ERANGE || value > max)
         return false;
     *out = value;
+    return true;
+}
+
+// Seconds with up to three decimals, as milliseconds.
+bool parseSeconds(const std::string &text, std::uint64_t *ms)
+{
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+    unsigned long long w = 0;
+    unsigned long long f = 0;
+    if (fraction.size() > 3 || (whole.empty() && fraction.empty()))
+        return false;
+    if (!whole.empty() && !parseNumber(whole, 1000000, &w))
+        return false;
+    fraction.resize(3, '0'); // "5" is 500 ms
+    if (!parseNumber(fraction, 999, &f))
+        return false;
+    *ms = w * 1000 + f;
     return true;
 }
 
@@ -132,6 +166,25 @@ std::string parseArguments(int argc, char **argv, CliOptions *options, bool *hel
         } else if (arg == "--bytes") {
             problem = number(std::numeric_limits<std::uint64_t>::max(), 1, &n);
             options->device.totalBytes = n;
+        } else if (arg == "--unplug-after" || arg == "--away") {
+            if (!takeValue())
+                return "option " + arg + " needs a value";
+            std::uint64_t ms = 0;
+            if (!parseSeconds(value, &ms) || (arg == "--unplug-after" && ms == 0))
+                return "invalid value '" + value + "' for " + arg
+                    + " (expected seconds, e.g. 2 or 0.5, at most 1000000)";
+            (arg == "--away" ? options->device.awayMs : options->device.unplugAfterMs) = ms;
+        } else if (arg == "--unplugs") {
+            problem = number(std::numeric_limits<std::uint32_t>::max(), 0, &n);
+            options->device.unplugCount = n;
+        } else if (arg == "--return-idle") {
+            if (hasValue)
+                return "option --return-idle takes no value";
+            options->device.returnIdle = true;
+        } else if (arg == "--return-as") {
+            if (!takeValue() || value.empty())
+                return "option --return-as needs an identity";
+            options->device.identityOnReturn = value;
         } else if (arg == "--hangup-after") {
             problem = number(std::numeric_limits<std::uint64_t>::max(), 1, &n);
             options->device.hangupAfter = n;
@@ -141,7 +194,21 @@ std::string parseArguments(int argc, char **argv, CliOptions *options, bool *hel
         if (!problem.empty())
             return problem;
     }
+    if (options->device.unplugAfterMs > 0 && options->link.empty())
+        return "option --unplug-after needs --link: the stable path the device comes back under";
     return {};
+}
+
+// The identity the device claims, beside its link.
+void writeIdentity(const std::string &link, const std::string &identity)
+{
+    if (link.empty())
+        return;
+    const std::string name = link + ".identity";
+    if (std::FILE *file = std::fopen(name.c_str(), "w")) {
+        std::fprintf(file, "%s\n", identity.c_str());
+        std::fclose(file);
+    }
 }
 
 std::string describeByte(unsigned char c)
@@ -215,7 +282,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    device.setEventHandler([&device, log](const devsim::Event &event) {
+    writeIdentity(options.link, device.identity());
+
+    device.setEventHandler([&device, &options, log](const devsim::Event &event) {
         switch (event.kind) {
         case devsim::Event::Received:
             if (log) {
@@ -237,6 +306,15 @@ int main(int argc, char **argv)
         case devsim::Event::LimitReached:
             std::fprintf(stderr, "tarvex-devsim: sent all %llu bytes; streaming stopped\n",
                          static_cast<unsigned long long>(device.bytesSent()));
+            break;
+        case devsim::Event::Unplugged:
+            std::fprintf(stderr, "tarvex-devsim: unplugged after %llu bytes in total\n",
+                         static_cast<unsigned long long>(device.bytesSent()));
+            break;
+        case devsim::Event::Replugged:
+            writeIdentity(options.link, device.identity());
+            std::fprintf(stderr, "tarvex-devsim: back on %s, %s\n", event.data.c_str(),
+                         device.streaming() ? "streaming" : "idle");
             break;
         case devsim::Event::HungUp:
             std::fprintf(stderr, "tarvex-devsim: hung up after %llu bytes\n",
@@ -268,6 +346,8 @@ int main(int argc, char **argv)
         ::poll(nullptr, 0, 50);
 
     device.stop();
+    if (!options.link.empty())
+        std::remove((options.link + ".identity").c_str());
     if (log)
         std::fclose(log);
     if (caughtSignal != 0)

@@ -73,6 +73,10 @@ struct SimulatedDevice::Private
     void afterWrite(const char *data, std::size_t size);
     bool hostHasReadAll() const;
     void drainAndHangUp();
+    // Waits, bounded, until the host has read everything on the line.
+    void drain();
+    void unplugNow(Clock::time_point now);
+    bool replugNow(Clock::time_point now);
     void closeFds();
     void removeLinks();
     void notify(Event::Kind kind, std::string data = {});
@@ -90,6 +94,13 @@ struct SimulatedDevice::Private
     std::atomic<bool> streaming{false};
     std::atomic<bool> exhausted{false};
     std::atomic<bool> hungUp{false};
+    std::atomic<bool> unplugRequested{false};
+    std::atomic<bool> replugRequested{false};
+    std::atomic<bool> away{false};
+    std::atomic<std::uint64_t> unplugs{0};
+    Clock::time_point nextUnplug;
+    Clock::time_point returnAt;
+    std::vector<std::string> stableLinks; // the links while away, to point at the next line
     std::atomic<std::uint64_t> bytesSent{0};
 
     mutable std::mutex mutex;
@@ -97,6 +108,7 @@ struct SimulatedDevice::Private
     std::string sent;
     std::vector<std::string> links;
     LineSettings lastSettings;
+    std::string identity;
 
     // Generator state lives here so that stop() and start() continue the same stream.
     detail::PatternStream pattern;
@@ -228,9 +240,37 @@ void SimulatedDevice::Private::run()
     bool wasStreaming = false;
     Clock::time_point lastRefill = Clock::now();
     Clock::time_point lastSpeedRead = lastRefill;
+    nextUnplug = lastRefill + std::chrono::milliseconds(opt.unplugAfterMs);
+    const auto scheduled = [this] {
+        return opt.unplugAfterMs > 0 && (opt.unplugCount == 0 || unplugs < opt.unplugCount);
+    };
 
     while (!stopRequested) {
         const Clock::time_point now = Clock::now();
+        if (!away && (unplugRequested || (scheduled() && now >= nextUnplug))) {
+            unplugRequested = false;
+            unplugNow(now);
+            continue;
+        }
+        if (away) {
+            const bool due = opt.unplugAfterMs > 0 && now >= returnAt;
+            if (replugRequested || due) {
+                replugRequested = false;
+                if (!replugNow(Clock::now()))
+                    break;
+                // The host sets its speed on the new line once it opens it.
+                wasStreaming = false;
+                continue;
+            }
+            int waitMs = -1;
+            if (opt.unplugAfterMs > 0)
+                waitMs = static_cast<int>(
+                    std::chrono::ceil<std::chrono::milliseconds>(returnAt - now).count());
+            pollfd wakeFd{wake[0], POLLIN, 0};
+            if (::poll(&wakeFd, 1, waitMs) > 0)
+                pty::drain(wake[0]);
+            continue;
+        }
         const bool on = streaming;
         if (on && !wasStreaming) {
             // The host may have changed the speed while we were idle.
@@ -272,6 +312,13 @@ void SimulatedDevice::Private::run()
                     waitSeconds = std::max(waitSeconds, (1 - sampleTokens) / opt.sampleRate);
                 timeoutMs = std::clamp(static_cast<int>(std::ceil(waitSeconds * 1000)), 1, 100);
             }
+        }
+
+        if (scheduled()) {
+            const auto untilUnplug
+                = std::chrono::ceil<std::chrono::milliseconds>(nextUnplug - now).count();
+            const int bound = static_cast<int>(std::clamp<long long>(untilUnplug, 0, 100));
+            timeoutMs = timeoutMs < 0 ? bound : std::min(timeoutMs, bound);
         }
 
         pollfd fds[2] = {{master, static_cast<short>(POLLIN | (toWrite > 0 ? POLLOUT : 0)), 0},
@@ -331,10 +378,8 @@ bool SimulatedDevice::Private::hostHasReadAll() const
     return ::poll(&far, 1, 0) == 0;
 }
 
-void SimulatedDevice::Private::drainAndHangUp()
+void SimulatedDevice::Private::drain()
 {
-    exhausted = true;
-    streaming = false;
     const Clock::time_point deadline = Clock::now() + kDrainLimit;
     int emptyLooks = 0;
     while (!stopRequested && Clock::now() < deadline && emptyLooks < kEmptyLooks) {
@@ -343,6 +388,65 @@ void SimulatedDevice::Private::drainAndHangUp()
         if (::poll(fds, 2, 5) > 0 && (fds[0].revents & POLLIN))
             readInput();
     }
+}
+
+void SimulatedDevice::Private::unplugNow(Clock::time_point now)
+{
+    // What the host could still read counts as delivered; what waited in the device is lost.
+    drain();
+    pending.clear();
+    closeFds();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stableLinks = links;
+    }
+    removeLinks();
+    returnAt = now + std::chrono::milliseconds(opt.awayMs);
+    ++unplugs;
+    away = true;
+    notify(Event::Unplugged);
+}
+
+bool SimulatedDevice::Private::replugNow(Clock::time_point now)
+{
+    int m = -1;
+    int s = -1;
+    std::string name;
+    std::string error;
+    if (!pty::openPair(&m, &s, &name, &error))
+        return false;
+    std::vector<std::string> linked;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        master = m;
+        slave = s;
+        path = name;
+        if (!opt.identityOnReturn.empty())
+            identity = opt.identityOnReturn;
+        // Made beside the link and renamed over it, so that the host never finds it half made.
+        for (const std::string &link : stableLinks) {
+            const std::string made = link + ".new";
+            ::unlink(made.c_str());
+            if (::symlink(name.c_str(), made.c_str()) == 0
+                && ::rename(made.c_str(), link.c_str()) == 0)
+                linked.push_back(link);
+        }
+        links = linked;
+    }
+    if (opt.returnIdle)
+        streaming = false;
+    readSettings();
+    nextUnplug = now + std::chrono::milliseconds(opt.unplugAfterMs);
+    away = false;
+    notify(Event::Replugged, name);
+    return true;
+}
+
+void SimulatedDevice::Private::drainAndHangUp()
+{
+    exhausted = true;
+    streaming = false;
+    drain();
     closeFds();
     removeLinks(); // before hungUp(), so whoever sees the hang-up also sees the link gone
     hungUp = true;
@@ -371,7 +475,9 @@ void SimulatedDevice::Private::removeLinks()
 
 SimulatedDevice::SimulatedDevice(DeviceOptions options)
     : d(new Private(options))
-{ }
+{
+    d->identity = d->opt.identity;
+}
 
 SimulatedDevice::~SimulatedDevice()
 {
@@ -404,7 +510,36 @@ bool SimulatedDevice::open(std::string *error)
 
 std::string SimulatedDevice::path() const
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->path;
+}
+
+void SimulatedDevice::unplug()
+{
+    d->unplugRequested = true;
+    pty::wake(d->wake[1]);
+}
+
+void SimulatedDevice::replug()
+{
+    d->replugRequested = true;
+    pty::wake(d->wake[1]);
+}
+
+bool SimulatedDevice::away() const
+{
+    return d->away;
+}
+
+std::uint64_t SimulatedDevice::unplugs() const
+{
+    return d->unplugs;
+}
+
+std::string SimulatedDevice::identity() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->identity;
 }
 
 void SimulatedDevice::setEventHandler(EventHandler handler)
@@ -435,7 +570,7 @@ bool SimulatedDevice::linkTo(const std::string &linkPath, std::string *error)
             *error = message;
         return false;
     };
-    if (d->path.empty() || d->hungUp)
+    if (d->path.empty() || d->hungUp || d->away)
         return fail("the device is not open");
     struct stat st
     { };

@@ -21,6 +21,17 @@ struct DeviceOptions
     std::uint64_t hangupAfter = 0; // close the device's end after this many bytes sent, like an
                                    // unplugged adapter; 0 = never
     std::uint32_t seed = 1; // test-pattern / noise seed
+    // Unplugs itself this long after it started (or came back), stays away awayMs, then comes
+    // back on a new pseudo-terminal under the same links; unplugCount times, 0 = again and again.
+    // 0 = only when asked (unplug(), replug()).
+    std::uint64_t unplugAfterMs = 0;
+    std::uint64_t awayMs = 2000;
+    std::uint64_t unplugCount = 1;
+    bool returnIdle = false; // comes back idle, as after a loss of power; else as it was
+    // A pseudo-terminal has no USB identity: the one the device claims, and the one it claims
+    // after coming back (empty: the same), for tests of the host's identity check.
+    std::string identity = "tarvex-devsim";
+    std::string identityOnReturn;
     bool keepSent = false; // keep a copy of every byte sent, for byte-exact checks
     std::size_t chunkBytes = 4096; // largest single write
 };
@@ -40,9 +51,9 @@ struct LineSettings
 // Something that happened on the device thread, reported to an event handler.
 struct Event
 {
-    enum Kind { Received, StreamingOn, StreamingOff, LimitReached, HungUp };
+    enum Kind { Received, StreamingOn, StreamingOff, LimitReached, HungUp, Unplugged, Replugged };
     Kind kind;
-    std::string data; // the bytes, for Received
+    std::string data; // the bytes, for Received; the new path, for Replugged
 };
 
 // A simulated Tarvex device on a kernel pseudo-terminal; each "s" from the host toggles its data
@@ -58,14 +69,25 @@ public:
     SimulatedDevice &operator=(const SimulatedDevice &) = delete;
 
     bool open(std::string *error); // openpty; false + message on failure
-    std::string path() const; // the far end for the host to open, e.g. /dev/pts/7
+    std::string
+    path() const; // the far end for the host to open, e.g. /dev/pts/7 (new on each return)
     void setEventHandler(EventHandler handler); // call before start(); runs on the device thread
     // Run the device loop in a background std::thread. Writes wait while the host is not reading,
     // as with hardware flow control, so nothing is lost but a closed host finds old data on
     // reopening.
     void start();
     void stop(); // stop and join the thread (idempotent)
-    bool linkTo(const std::string &linkPath, std::string *error); // symlink linkPath -> path()
+    // symlink linkPath -> path(); a link follows the device through an unplug and its return
+    bool linkTo(const std::string &linkPath, std::string *error);
+    // Once the host has read what is on the line (at most 5 s), closes the pseudo-terminal and
+    // removes the links, as udev does for an unplugged adapter; what it had generated and not
+    // written is lost. Returns at once; away() tells when it is done.
+    void unplug();
+    // Comes back on a new pseudo-terminal and points the links at it. Returns at once.
+    void replug();
+    bool away() const;
+    std::uint64_t unplugs() const; // how many times it was unplugged
+    std::string identity() const;
     std::string received() const; // every byte the host has sent so far (thread-safe copy)
     std::string sent() const; // copy of sent bytes (only with keepSent)
     std::uint64_t bytesSent() const;
