@@ -23,13 +23,12 @@ void TimeRecord::narrow(const TimePoint &point)
 
 void TimeRecord::add(const TimePoint &point)
 {
-    const qint64 last = hasTail ? latest.offset : kept.isEmpty() ? -1 : kept.constLast().offset;
-    if (point.offset <= last)
-        return;
     if (kept.isEmpty()) {
         kept.append(point);
         return;
     }
+    if (point.offset <= (hasTail ? latest.offset : kept.constLast().offset))
+        return;
     if (hasTail) {
         const TimePoint &from = kept.constLast();
         const double slope
