@@ -45,6 +45,18 @@ void tellLatestStart(CaptureStore *store, const QString &answer)
     }
 }
 
+// A silence the user was told of ends now, with the bytes just received or with a press: it
+// lies just before them.
+void noteSilenceEnd(const CaptureBelief &belief, CaptureStore *store, qint64 received)
+{
+    const qint64 silentMs = belief.capturing() ? belief.notedSilenceMs() : -1;
+    if (silentMs < 0)
+        return;
+    const qint64 micros = silentMs * 1000;
+    store->recordAt(CaptureEvent::Type::Silence, qMax<qint64>(0, store->size() - received),
+                    qMax<qint64>(0, store->elapsedMicros() - micros), QString(), 0, micros);
+}
+
 } // namespace
 
 void MainWindow::dataReceiveStart()
@@ -54,6 +66,7 @@ void MainWindow::dataReceiveStart()
     if (!serialPort->isOpen())
         return;
     serialPort->write(&CaptureBelief::StartStopCommand, 1);
+    noteSilenceEnd(belief, receivedChunks, 0);
     const CaptureBelief::Change change = belief.pressed();
     pressing = true;
     followBelief(change);
