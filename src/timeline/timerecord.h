@@ -6,13 +6,18 @@
 #include <QVector>
 
 // When a capture's bytes arrived, kept small: a point that the straight line between the points
-// kept around it predicts within the tolerance is left out.
+// kept around it places within its delivery is left out. A delivery's bytes arrived after the
+// read before it and by its own read: the line may place them anywhere in between, give or take
+// the tolerance, but never more than MaxSpreadMicros before their read.
 class TimeRecord
 {
 public:
     // A USB adapter hands bytes over in frames of 1 ms, and the program reads them when its event
     // loop gets to them: finer than this, the moment of a delivery is not known anyway.
     static constexpr qint64 DefaultToleranceMicros = 1000;
+    // A USB adapter's latency timer holds bytes up to 16 ms; after a longer silence, the bytes
+    // that end it stay at its end.
+    static constexpr qint64 MaxSpreadMicros = 16000;
 
     explicit TimeRecord(qint64 toleranceMicros = DefaultToleranceMicros);
 
@@ -30,6 +35,10 @@ public:
     bool tail(TimePoint *point) const;
     qint64 toleranceMicros() const { return tolerance; }
 
+    // Whether the record places the delivery that brought the capture to point.offset at
+    // point.micros: between the read before it (at previousMicros) and point.micros, as above.
+    bool places(const TimePoint &point, qint64 previousMicros) const;
+
     // The moment the byte at offset arrived, between the points around it; -1 when empty.
     qint64 microsAt(qint64 offset) const;
 
@@ -38,14 +47,19 @@ public:
                                  qint64 toleranceMicros = DefaultToleranceMicros);
 
 private:
-    // The slopes, in microseconds per byte, of the lines from the last point kept that pass
-    // within the tolerance of every point left out since.
-    void narrow(const TimePoint &point);
+    // The latest point, at a moment the lines below allow.
+    TimePoint tailPoint() const;
+    // The earliest moment the line may give the delivery of point, read after one at previous.
+    static qint64 earliest(const TimePoint &point, qint64 previous, qint64 tolerance);
 
     qint64 tolerance;
     QVector<TimePoint> kept;
     bool hasTail = false;
     TimePoint latest;
+    // When the latest delivery was read.
+    qint64 lastRead = 0;
+    // The slopes, in microseconds per byte, of the lines from the last point kept that place
+    // every delivery since, the latest included.
     double lowest = 0;
     double highest = 0;
 };

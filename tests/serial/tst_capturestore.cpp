@@ -629,7 +629,7 @@ void TestCaptureStore::startKeepsTimelineEitherWay()
     store.append("before");
     store.record(CaptureEvent::Type::Marker, "A");
     // Apart on the clocks.
-    QTest::qWait(50);
+    QTest::qWait(100);
     QSignalSpy resets(&store, &CaptureStore::eventsReset);
     store.beginStart();
     QVERIFY(store.events().isEmpty());
@@ -646,7 +646,7 @@ void TestCaptureStore::startKeepsTimelineEitherWay()
         store.putBack();
         store.record(CaptureEvent::Type::PutBack, "back");
         QCOMPARE(store.startedUtc(), first);
-        QVERIFY(store.events().at(2).micros >= b.micros + 50000);
+        QVERIFY(store.events().at(2).micros >= b.micros + 100000);
     } else {
         store.clear();
     }
@@ -656,11 +656,13 @@ void TestCaptureStore::startKeepsTimelineEitherWay()
     QCOMPARE(times.isEmpty() ? -1 : times.last().offset, lastPoint);
     if (answer == "clear")
         return;
-    // The moments of what came after the press count from it, or from the first start.
+    // The moments of what came after the press count from it, or from the first start; the
+    // record may place a delivery a little before its read.
+    const qint64 early = TimeRecord::MaxSpreadMicros + TimeRecord::DefaultToleranceMicros;
     if (answer == "confirm")
-        QVERIFY(times.last().micros >= b.micros && times.last().micros <= waited);
+        QVERIFY(times.last().micros >= b.micros - early && times.last().micros <= waited);
     else
-        QVERIFY(times.last().micros >= b.micros + 50000);
+        QVERIFY(times.last().micros >= b.micros + 100000 - early);
     store.flush();
     QTRY_COMPARE_WITH_TIMEOUT(described(SpoolTimeline::load(store.filePath()).events), events,
                               WaitMs);
