@@ -36,7 +36,7 @@ CaptureSnapshot CaptureSnapshot::ofLeftover(const QString &path, qint64 size)
 
 CaptureTimeline CaptureSnapshot::timeline() const
 {
-    return leftoverPath.isEmpty() ? kept : SpoolTimeline::load(leftoverPath);
+    return leftoverPath.isEmpty() ? kept : SpoolTimeline::load(leftoverPath, fileBytes);
 }
 
 bool CaptureSnapshot::read(const std::function<bool(const QByteArray &)> &sink,

@@ -141,7 +141,7 @@ bool SpoolTimeline::sync(QString *reason)
     return PrivateFile::sync(&times, reason) && PrivateFile::sync(&events, reason);
 }
 
-CaptureTimeline SpoolTimeline::load(const QString &capturePath)
+CaptureTimeline SpoolTimeline::load(const QString &capturePath, qint64 size)
 {
     CaptureTimeline timeline;
     QFile timesFile(SpoolFile::timesPath(capturePath));
@@ -151,9 +151,22 @@ CaptureTimeline SpoolTimeline::load(const QString &capturePath)
             timeline.startUtc = QDateTime::fromMSecsSinceEpoch(take(all.constData() + 8), Qt::UTC);
             QVector<TimePoint> points;
             // A point cut short by a crash is left out; fromPoints drops any out of order.
-            for (qint64 at = HeaderBytes; at + PointBytes <= all.size(); at += PointBytes)
-                points.append(
-                    TimePoint{take(all.constData() + at), take(all.constData() + at + 8)});
+            for (qint64 at = HeaderBytes; at + PointBytes <= all.size(); at += PointBytes) {
+                const TimePoint point{take(all.constData() + at), take(all.constData() + at + 8)};
+                if (point.offset <= size) {
+                    points.append(point);
+                    continue;
+                }
+                // Written ahead of bytes that a crash kept from the file: the capture's end
+                // lies on the way to it.
+                const TimePoint from = points.isEmpty() ? TimePoint{} : points.constLast();
+                if (size > from.offset && point.offset > from.offset)
+                    points.append({size,
+                                   from.micros
+                                       + (point.micros - from.micros) * (size - from.offset)
+                                           / (point.offset - from.offset)});
+                break;
+            }
             timeline.times = TimeRecord::fromPoints(points);
         }
     }
@@ -163,7 +176,7 @@ CaptureTimeline SpoolTimeline::load(const QString &capturePath)
         // The last piece has no line end: empty, or a line a crash cut short.
         for (int i = 0; i + 1 < lines.size(); ++i) {
             CaptureEvent event;
-            if (parseEvent(lines.at(i), &event))
+            if (parseEvent(lines.at(i), &event) && event.offset <= size)
                 timeline.put(event);
         }
     }

@@ -36,9 +36,9 @@ public:
     bool sync(QString *reason);
     void close();
 
-    // What the companions of the capture file at capturePath hold; what a crash cut short is
-    // left out.
-    static CaptureTimeline load(const QString &capturePath);
+    // What the companions of the capture file at capturePath hold, for its first size bytes;
+    // what a crash cut short is left out.
+    static CaptureTimeline load(const QString &capturePath, qint64 size);
 
 private:
     QFile times;

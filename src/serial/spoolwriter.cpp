@@ -80,6 +80,13 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     } else if (!unchanged(&reason, &contentLost)) {
         return fail(writtenSize, reason, contentLost);
     }
+    // Before the block: a kill between the two leaves the timeline ahead of the capture, which
+    // reading it back cuts to the capture, never behind it.
+    if (!timeline.isEmpty() && !companionsBroken) {
+        QString why;
+        companionsBroken = !(companions.isOpen() || companions.open(outPath, &why))
+            || !companions.write(timeline, &why);
+    }
     if (probe)
         probe(Step::Writing, writtenSize);
     const QMutexLocker writing(&file->writeMutex);
@@ -101,11 +108,6 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
     writtenSize += done;
     file->recordWrite(stamp);
     emit written(file->generation, writtenSize);
-    if (!timeline.isEmpty() && !companionsBroken) {
-        QString why;
-        companionsBroken = !(companions.isOpen() || companions.open(outPath, &why))
-            || !companions.write(timeline, &why);
-    }
     if (syncInterval >= 0 && syncDueMs < 0) {
         syncDueMs = now() + syncInterval;
         syncTimer->start(syncInterval);

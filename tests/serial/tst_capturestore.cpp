@@ -97,6 +97,7 @@ private slots:
     void startKeepsTimelineEitherWay_data();
     void startKeepsTimelineEitherWay();
     void killKeepsTimeline();
+    void timelineCutToTheCapture();
 };
 
 void TestCaptureStore::snapshotsKeepWhatTheyHad()
@@ -664,9 +665,9 @@ void TestCaptureStore::startKeepsTimelineEitherWay()
     else
         QVERIFY(times.last().micros >= b.micros + 100000 - early);
     store.flush();
-    QTRY_COMPARE_WITH_TIMEOUT(described(SpoolTimeline::load(store.filePath()).events), events,
-                              WaitMs);
-    const CaptureTimeline kept = SpoolTimeline::load(store.filePath());
+    QTRY_COMPARE_WITH_TIMEOUT(described(SpoolTimeline::load(store.filePath(), store.size()).events),
+                              events, WaitMs);
+    const CaptureTimeline kept = SpoolTimeline::load(store.filePath(), store.size());
     QCOMPARE(kept.startUtc.toMSecsSinceEpoch(), store.startedUtc().toMSecsSinceEpoch());
     QCOMPARE(kept.times.points().last().offset, lastPoint);
 }
@@ -717,6 +718,38 @@ void TestCaptureStore::killKeepsTimeline()
     QString reason;
     QVERIFY2(Leftovers::remove(&leftovers.first(), &reason), qPrintable(reason));
     QTRY_COMPARE_WITH_TIMEOUT(QDir(folder).entryList(QDir::Files), QStringList(), WaitMs);
+}
+
+// A crash between the timeline's write and the block's leaves the timeline ahead: read back, it
+// ends where the capture does.
+void TestCaptureStore::timelineCutToTheCapture()
+{
+    const QString path = dir.filePath("ahead.txt");
+    SpoolTimeline companions;
+    QString reason;
+    QVERIFY2(companions.open(path, &reason), qPrintable(reason));
+    SpoolTimeline::Delta delta;
+    delta.startUtc = QDateTime::currentDateTimeUtc();
+    delta.settled = {{10, 1000}, {50, 2000}};
+    delta.hasTail = true;
+    delta.tail = {100, 4000};
+    CaptureEvent event;
+    for (const qint64 offset : {50, 60, 100}) {
+        event.id = offset;
+        event.offset = offset;
+        event.label = "line\tend\n";
+        delta.events << event;
+    }
+    QVERIFY2(companions.write(delta, &reason), qPrintable(reason));
+    companions.close();
+    const CaptureTimeline back = SpoolTimeline::load(path, 60);
+    QCOMPARE(described(back.events),
+             (QStringList{"marker@50 line\tend\n", "marker@60 line\tend\n"}));
+    const QVector<TimePoint> points = back.times.points();
+    QCOMPARE(points.size(), 3);
+    QCOMPARE(points.last().offset, qint64(60));
+    QCOMPARE(points.last().micros, qint64(2400));
+    QCOMPARE(back.startUtc.toMSecsSinceEpoch(), delta.startUtc.toMSecsSinceEpoch());
 }
 
 void TestCaptureStore::storageFaults_data()
