@@ -310,8 +310,7 @@ void TestCaptureFile::sidecarsBesidePlainFiles()
                        event(CaptureEvent::Type::Marker, 6, 1500000, QString(), 3),
                        event(CaptureEvent::Type::Marker, 2, 500000, "rest\tnow\nthen"),
                        event(CaptureEvent::Type::Silence, 4, 1000000, QString(), 0, 2500000)};
-    for (const TimePoint &point : {TimePoint{2, 400000}, TimePoint{6, 4000000}})
-        timeline.times.add(point);
+    timeline.times = TimeRecord::fromPoints({{2, 400000}, {6, 4000000}});
     CaptureSnapshot snapshot({"1\n2", "\n3\n"});
     snapshot.setTimeline(timeline);
     CaptureFile::SaveControl control;
