@@ -72,8 +72,9 @@ void CaptureStore::append(const QByteArray &bytes)
         sinceStart += bytes;
         since.times.add(TimePoint{sinceStart.size(), now - sinceStartMicros});
     }
+    // Before the bytes: a flush they bring about hands over their time with them.
+    kept.times.add(TimePoint{total + bytes.size(), now - startMicros});
     appendBytes(bytes);
-    kept.times.add(TimePoint{total, now - startMicros});
 }
 
 void CaptureStore::appendBytes(const QByteArray &bytes)
