@@ -5,6 +5,7 @@
 #include "serial/capturestore.h"
 #include "serial/devicepath.h"
 #include "serial/privatefile.h"
+#include "timeline/sidecars.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -84,8 +85,9 @@ SaveOutcome writeInto(const QString &fileName, const CaptureSnapshot &capture, S
 }
 #endif
 
-// Writes the capture into out, watching for a cancel between blocks.
-SaveOutcome copyTo(QIODevice *out, const CaptureSnapshot &capture, SaveControl *control)
+// Writes the capture into out, watching for a cancel between blocks; seen is shown each block.
+SaveOutcome copyTo(QIODevice *out, const CaptureSnapshot &capture, SaveControl *control,
+                   const std::function<void(const QByteArray &)> &seen = {})
 {
     SaveOutcome outcome;
     QString readFailure;
@@ -95,6 +97,8 @@ SaveOutcome copyTo(QIODevice *out, const CaptureSnapshot &capture, SaveControl *
                 outcome.result = SaveResult::Cancelled;
                 return false;
             }
+            if (seen)
+                seen(block);
             // A write cut short by a full disk or a size limit says why only when tried again.
             for (qint64 done = 0; done < block.size();) {
                 const qint64 n = out->write(block.constData() + done, block.size() - done);
@@ -319,13 +323,42 @@ SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveCo
             return saveInPlace(fileName, capture, control);
         return {SaveResult::OpenFailed, file.errorString()};
     }
-    const SaveOutcome outcome = copyTo(&file, capture, control);
+    const CaptureTimeline timeline = capture.timeline();
+    QVector<qint64> offsets;
+    offsets.reserve(timeline.events.size());
+    for (const CaptureEvent &event : timeline.events)
+        offsets.append(event.offset);
+    // Counted on the way: a capture of gigabytes is not read twice.
+    Sidecars::LineCounter lines(offsets);
+    const SaveOutcome outcome
+        = copyTo(&file, capture, control, [&lines](const QByteArray &block) { lines.feed(block); });
     if (outcome.result != SaveResult::Saved) {
         file.cancelWriting();
         return outcome;
     }
+    // Complete before the capture is replaced: should one fail, all three old files stay.
+    QSaveFile events(Sidecars::eventsPath(fileName));
+    QSaveFile times(Sidecars::timesPath(fileName));
+    const QByteArray table[] = {Sidecars::eventsTable(timeline, lines.lines()),
+                                Sidecars::timesTable(timeline.times.points())};
+    QSaveFile *const sidecars[] = {&events, &times};
+    for (int i = 0; i < 2; ++i) {
+        if (!sidecars[i]->open(QIODevice::WriteOnly)
+            || sidecars[i]->write(table[i]) != table[i].size()) {
+            const QString reason = QDir::toNativeSeparators(sidecars[i]->fileName())
+                + QStringLiteral(": ") + sidecars[i]->errorString();
+            file.cancelWriting();
+            return {SaveResult::WriteFailed, reason};
+        }
+    }
     if (!file.commit())
         return {SaveResult::WriteFailed, file.errorString()};
+    for (QSaveFile *sidecar : sidecars) {
+        if (!sidecar->commit())
+            return {SaveResult::WriteFailed,
+                    QDir::toNativeSeparators(sidecar->fileName()) + QStringLiteral(": ")
+                        + sidecar->errorString()};
+    }
     return {};
 }
 

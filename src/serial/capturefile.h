@@ -31,11 +31,12 @@ struct SaveControl
 };
 
 // Writes the capture. A plain file is replaced only once the whole capture is written, so on
-// failure or cancel the old one stays. One that cannot be replaced (no new file can be made in
-// its folder) is written in place, after a copy of its old content was made in the cache folder,
-// which is put back on failure or cancel; without such a copy it is not touched. Anything else
-// that exists under the name (a device, a pipe) is written into, never replaced. Blocks for as
-// long as the writing takes.
+// failure or cancel the old one stays; beside it go the capture's events and time record
+// (Sidecars), each replaced only when complete too. One that cannot be replaced (no new file can be
+// made in its folder) is written in place, after a copy of its old content was made in the cache
+// folder, which is put back on failure or cancel; without such a copy it is not touched, and it
+// gets no sidecars, which could not be made there either. Anything else that exists under the name
+// (a device, a pipe) is written into, never replaced. Blocks for as long as the writing takes.
 SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture,
                  SaveControl *control = nullptr);
 

@@ -1,6 +1,7 @@
 #include "serial/capturesnapshot.h"
 
 #include "serial/spoolfile.h"
+#include "serial/spooltimeline.h"
 
 #include <QDir>
 #include <QMutexLocker>
@@ -28,7 +29,14 @@ CaptureSnapshot::CaptureSnapshot(const QSharedPointer<SpoolFile> &file, qint64 f
 
 CaptureSnapshot CaptureSnapshot::ofLeftover(const QString &path, qint64 size)
 {
-    return CaptureSnapshot(SpoolFile::leftover(path), size, {});
+    CaptureSnapshot snapshot(SpoolFile::leftover(path), size, {});
+    snapshot.leftoverPath = path;
+    return snapshot;
+}
+
+CaptureTimeline CaptureSnapshot::timeline() const
+{
+    return leftoverPath.isEmpty() ? kept : SpoolTimeline::load(leftoverPath, fileBytes);
 }
 
 bool CaptureSnapshot::read(const std::function<bool(const QByteArray &)> &sink,

@@ -1,6 +1,8 @@
 #ifndef CAPTURESNAPSHOT_H
 #define CAPTURESNAPSHOT_H
 
+#include "timeline/capturetimeline.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QList>
@@ -11,8 +13,8 @@
 
 class SpoolFile;
 
-// What a capture held at one moment: its first bytes in the capture's file, the rest in memory.
-// Cheap to copy; any thread may read it, while the capture goes on.
+// What a capture held at one moment: its first bytes in the capture's file, the rest in memory,
+// and its timeline. Cheap to copy; any thread may read it, while the capture goes on.
 class CaptureSnapshot
 {
     Q_DECLARE_TR_FUNCTIONS(CaptureSnapshot)
@@ -33,6 +35,11 @@ public:
     // A capture file that an earlier run left behind; the file stays when the snapshot goes.
     static CaptureSnapshot ofLeftover(const QString &path, qint64 size);
 
+    // When its bytes arrived and what happened meanwhile; a leftover's is read from the files
+    // beside it, so call this off the event loop.
+    CaptureTimeline timeline() const;
+    void setTimeline(const CaptureTimeline &timeline) { kept = timeline; }
+
     // All the bytes at once; for small captures.
     QByteArray readAll() const;
 
@@ -41,6 +48,9 @@ private:
     qint64 fileBytes = 0;
     QList<QByteArray> memory;
     qint64 memoryBytes = 0;
+    CaptureTimeline kept;
+    // Of a leftover, whose timeline is read when asked for.
+    QString leftoverPath;
 };
 
 #endif // CAPTURESNAPSHOT_H

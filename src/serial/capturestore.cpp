@@ -1,5 +1,6 @@
 #include "serial/capturestore.h"
 
+#include "serial/leftovers.h"
 #include "serial/spoolfile.h"
 #include "serial/workerthread.h"
 
@@ -30,8 +31,8 @@ CaptureStore::CaptureStore(const QString &folder, QObject *parent)
     flushTimer.setSingleShot(true);
     flushTimer.setInterval(FlushIntervalMs);
     connect(&flushTimer, &QTimer::timeout, this, &CaptureStore::flush);
-    startUtc = QDateTime::currentDateTimeUtc();
-    sinceStartClock.start();
+    steady.start();
+    kept.startUtc = QDateTime::currentDateTimeUtc();
 }
 
 CaptureStore::~CaptureStore()
@@ -66,69 +67,116 @@ void CaptureStore::append(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (starting)
+    const qint64 now = steadyMicros();
+    if (starting) {
         sinceStart += bytes;
+        since.times.add(TimePoint{sinceStart.size(), now - sinceStartMicros});
+    }
+    // Before the bytes: a flush they bring about hands over their time with them.
+    kept.times.add(TimePoint{total + bytes.size(), now - startMicros});
+    appendBytes(bytes);
+}
+
+void CaptureStore::appendBytes(const QByteArray &bytes)
+{
     pending += bytes;
     total += bytes.size();
-    timeRecord.append(TimePoint{size(), elapsedMicros()});
     if (pending.size() >= FlushBytes)
         flush();
-    else if (!flushTimer.isActive())
+    else
+        scheduleFlush();
+}
+
+void CaptureStore::scheduleFlush()
+{
+    if (!flushTimer.isActive())
         flushTimer.start();
 }
 
 void CaptureStore::flush()
 {
     flushTimer.stop();
-    if (pending.isEmpty())
+    if (pending.isEmpty() && unhanded.isEmpty())
         return;
     const QByteArray block = pending;
     pending = QByteArray();
-    unconfirmed.append(block);
+    if (!block.isEmpty())
+        unconfirmed.append(block);
+    SpoolTimeline::Delta delta;
+    delta.events = unhanded;
+    unhanded.clear();
     if (diskFailed)
         return;
+    delta.startUtc = kept.startUtc;
+    const QVector<TimePoint> &settled = kept.times.settled();
+    delta.settled = settled.mid(settledHanded);
+    settledHanded = settled.size();
+    delta.hasTail = kept.times.tail(&delta.tail);
     SpoolWriter *const to = writer;
     const QSharedPointer<SpoolFile> file = current;
     QMetaObject::invokeMethod(
-        writer, [to, file, block] { to->write(file, block); }, Qt::QueuedConnection);
+        writer, [to, file, block, delta] { to->write(file, block, delta); }, Qt::QueuedConnection);
 }
 
 void CaptureStore::beginStart()
 {
     starting = true;
     sinceStart = QByteArray();
+    since = CaptureTimeline();
+    since.startUtc = QDateTime::currentDateTimeUtc();
+    sinceStartMicros = steadyMicros();
+    emit eventsReset();
 }
 
 void CaptureStore::confirmStart()
 {
     if (!starting)
         return;
-    const QByteArray since = sinceStart;
-    clear();
-    append(since);
+    const QByteArray bytes = sinceStart;
+    const CaptureTimeline next = since;
+    const qint64 nextStart = sinceStartMicros;
+    reset();
+    // What arrived since the press, with its times and events as they were placed.
+    kept = next;
+    startMicros = nextStart;
+    unhanded = kept.events;
+    if (!bytes.isEmpty())
+        appendBytes(bytes);
+    scheduleFlush();
+    emit eventsReset();
 }
 
 void CaptureStore::putBack()
 {
+    const bool was = starting;
     starting = false;
     sinceStart = QByteArray();
+    since = CaptureTimeline();
+    // The events placed meanwhile are in kept too, at their offsets in the whole capture.
+    if (was)
+        emit eventsReset();
 }
 
 void CaptureStore::clear()
 {
+    reset();
+    emit eventsReset();
+}
+
+void CaptureStore::reset()
+{
     starting = false;
     sinceStart = QByteArray();
+    since = CaptureTimeline();
     flushTimer.stop();
     pending = QByteArray();
     unconfirmed.clear();
     onDisk = 0;
     total = 0;
     diskFailed = false;
-    startUtc = QDateTime::currentDateTimeUtc();
-    sinceStartClock.start();
-    recorded.clear();
-    timeRecord.clear();
-    emit eventsReset();
+    kept = CaptureTimeline();
+    kept.startUtc = QDateTime::currentDateTimeUtc();
+    startMicros = steadyMicros();
     // A new file rather than emptying the old one: a save may still be reading it.
     startFile();
 }
@@ -136,29 +184,52 @@ void CaptureStore::clear()
 CaptureEvent CaptureStore::record(CaptureEvent::Type type, const QString &label, int number,
                                   qint64 durationMicros)
 {
+    return recordAt(type, size(), elapsedMicros(), label, number, durationMicros);
+}
+
+CaptureEvent CaptureStore::recordAt(CaptureEvent::Type type, qint64 offset, qint64 micros,
+                                    const QString &label, int number, qint64 durationMicros)
+{
     CaptureEvent event;
     event.id = nextEventId++;
     event.type = type;
     event.number = number;
     event.label = label;
-    event.offset = size();
-    event.micros = elapsedMicros();
+    event.offset = offset;
+    event.micros = micros;
     event.durationMicros = durationMicros;
-    recorded.append(event);
+    CaptureEvent whole = event;
+    if (starting) {
+        since.put(event);
+        whole = CaptureTimeline::shifted(event, total - sinceStart.size(),
+                                         sinceStartMicros - startMicros);
+    }
+    kept.put(whole);
+    unhanded.append(whole);
+    scheduleFlush();
     emit eventRecorded(event);
     return event;
 }
 
 bool CaptureStore::relabel(qint64 id, const QString &label)
 {
-    for (CaptureEvent &event : recorded) {
-        if (event.id == id) {
+    bool found = false;
+    for (CaptureTimeline *timeline : {&kept, &since}) {
+        for (CaptureEvent &event : timeline->events) {
+            if (event.id != id)
+                continue;
             event.label = label;
-            emit eventRecorded(event);
-            return true;
+            found = true;
+            if (timeline == &kept) {
+                unhanded.append(event);
+                scheduleFlush();
+            }
+            // Told only of the events the capture seems to hold.
+            if (timeline == &view())
+                emit eventRecorded(event);
         }
     }
-    return false;
+    return found;
 }
 
 qint64 CaptureStore::sizeInMemory() const
@@ -170,12 +241,17 @@ qint64 CaptureStore::sizeInMemory() const
 
 CaptureSnapshot CaptureStore::snapshot() const
 {
-    if (starting)
-        return CaptureSnapshot({sinceStart});
-    QList<QByteArray> memory = unconfirmed;
-    if (!pending.isEmpty())
-        memory.append(pending);
-    return CaptureSnapshot(current, onDisk, memory);
+    CaptureSnapshot taken;
+    if (starting) {
+        taken = CaptureSnapshot({sinceStart});
+    } else {
+        QList<QByteArray> memory = unconfirmed;
+        if (!pending.isEmpty())
+            memory.append(pending);
+        taken = CaptureSnapshot(current, onDisk, memory);
+    }
+    taken.setTimeline(view());
+    return taken;
 }
 
 QString CaptureStore::filePath() const
@@ -185,17 +261,9 @@ QString CaptureStore::filePath() const
 
 bool CaptureStore::isOwnFile(const QString &path) const
 {
-    const QFileInfo target(path);
     const QString own = QFileInfo(filePath()).canonicalFilePath();
-    if (!own.isEmpty() && target.canonicalFilePath() == own)
-        return true;
-    const QString folder = QFileInfo(folderPath).canonicalFilePath();
-    // A lock saved over is removed with its capture.
-    QString name = target.fileName();
-    if (name.endsWith(QLatin1String(".lock")))
-        name.chop(5);
-    return !folder.isEmpty() && QFileInfo(target.absolutePath()).canonicalFilePath() == folder
-        && SpoolFile::looksLikeCapture(name);
+    return (!own.isEmpty() && QFileInfo(path).canonicalFilePath() == own)
+        || Leftovers::isCaptureFile(folderPath, path);
 }
 
 void CaptureStore::setSyncInterval(int ms)
@@ -254,6 +322,9 @@ void CaptureStore::dropConfirmed(qint64 confirmedSize)
 
 void CaptureStore::startFile()
 {
+    // The new file's companions get the whole timeline.
+    settledHanded = 0;
+    unhanded = kept.events;
     current = SpoolFile::create(folderPath, current->generation + 1);
     SpoolWriter *const to = writer;
     const QSharedPointer<SpoolFile> file = current;

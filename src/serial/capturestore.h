@@ -3,8 +3,7 @@
 
 #include "serial/capturesnapshot.h"
 #include "serial/spoolwriter.h"
-#include "timeline/captureevent.h"
-#include "timeline/timepoint.h"
+#include "timeline/capturetimeline.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -22,7 +21,8 @@ class SpoolFile;
 // The bytes received since the capture was last started. They go to a private file in the
 // user's cache folder a few times a second, written on a thread of its own, so that a capture of
 // any length costs no memory and the event loop never waits for the disk. Should the disk refuse
-// them, they are kept in memory from then on.
+// them, they are kept in memory from then on. When they arrived, and what happened meanwhile, go
+// beside them on the same thread.
 class CaptureStore : public QObject
 {
     Q_OBJECT
@@ -63,16 +63,27 @@ public:
     // be removed.
     bool isOwnFile(const QString &path) const;
     // When the capture started, and the moment now on a steady clock since then.
-    QDateTime startedUtc() const { return startUtc; }
-    qint64 elapsedMicros() const { return sinceStartClock.nsecsElapsed() / 1000; }
+    QDateTime startedUtc() const { return view().startUtc; }
+    qint64 elapsedMicros() const
+    {
+        return steadyMicros() - (starting ? sinceStartMicros : startMicros);
+    }
     // Places an event at the capture's end as it is now, at this moment, and returns it.
     CaptureEvent record(CaptureEvent::Type type, const QString &label = QString(), int number = 0,
                         qint64 durationMicros = 0);
+    // Places an event at an offset and moment of the capture as it is now: one that began
+    // earlier, like a silence that just ended.
+    CaptureEvent recordAt(CaptureEvent::Type type, qint64 offset, qint64 micros,
+                          const QString &label = QString(), int number = 0,
+                          qint64 durationMicros = 0);
     // Gives the event with that id a label typed after it was placed; false when it is gone.
     bool relabel(qint64 id, const QString &label);
-    QVector<CaptureEvent> events() const { return recorded; }
-    // When the bytes arrived: the capture held each point's offset at its moment.
-    QVector<TimePoint> times() const { return timeRecord; }
+    QVector<CaptureEvent> events() const { return view().events; }
+    // When the bytes arrived: the capture held each point's offset at its moment. Merged: see
+    // TimeRecord.
+    QVector<TimePoint> times() const { return view().times.points(); }
+    // All of the above at once.
+    CaptureTimeline timeline() const { return view(); }
 
     // Hands what waits in memory to the writer now instead of at the next tick.
     void flush();
@@ -101,6 +112,13 @@ private:
     void written(quint64 generation, qint64 confirmedSize);
     void failed(quint64 generation, qint64 confirmedSize, const QString &reason, bool contentLost);
     void dropConfirmed(qint64 confirmedSize);
+    void appendBytes(const QByteArray &bytes);
+    // Empties the bytes and the timeline, without telling.
+    void reset();
+    void scheduleFlush();
+    // The capture as it seems: while a start waits, what arrived since.
+    const CaptureTimeline &view() const { return starting ? since : kept; }
+    qint64 steadyMicros() const { return steady.nsecsElapsed() / 1000; }
     // The capture goes on in a new file.
     void startFile();
 
@@ -120,10 +138,17 @@ private:
     // While a start waits for confirmation, what arrived since: a few seconds of the line.
     bool starting = false;
     QByteArray sinceStart;
-    QDateTime startUtc;
-    QElapsedTimer sinceStartClock;
-    QVector<CaptureEvent> recorded;
-    QVector<TimePoint> timeRecord;
+    // The timeline of all the bytes above, which the file's companions keep; offsets count from
+    // the first byte, moments from startMicros.
+    CaptureTimeline kept;
+    // While a start waits: that of what arrived since, counted from sinceStartMicros.
+    CaptureTimeline since;
+    QElapsedTimer steady;
+    qint64 startMicros = 0;
+    qint64 sinceStartMicros = 0;
+    // How many settled points of kept, and which events, the writer has not been handed yet.
+    int settledHanded = 0;
+    QVector<CaptureEvent> unhanded;
     qint64 nextEventId = 1;
 };
 

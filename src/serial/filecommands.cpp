@@ -5,7 +5,6 @@
 #include "serial/capturerecovery.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
-#include "serial/leftovers.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -22,8 +21,7 @@ void MainWindow::on_actionSave_triggered()
     const QString fileName = askFileName(QFileDialog::AcceptSave, tr("save file"));
     if (fileName.isEmpty())
         return;
-    if (receivedChunks->isOwnFile(fileName)
-        || Leftovers::isCaptureFile(receivedChunks->folder(), fileName)) {
+    if (receivedChunks->isOwnFile(fileName)) {
         // The program removes such files, and the saved capture with them.
         showFileError(tr("Could not save file"),
                       tr("%1 is one of the program's own capture files, which it removes; "

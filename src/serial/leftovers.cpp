@@ -108,12 +108,13 @@ bool isCaptureFile(const QString &folder, const QString &path)
     const Qt::CaseSensitivity names = Qt::CaseSensitive;
 #endif
     return QFileInfo(resolved.absolutePath()).canonicalFilePath().compare(home, names) == 0
-        && resolved.fileName().startsWith(QLatin1String("capture-"), names);
+        && SpoolFile::isOfCaptureKind(resolved.fileName(), names);
 }
 
 bool remove(LeftoverCapture *leftover, QString *reason)
 {
-    // A leftover may be gigabytes: freeing its blocks is left to a worker thread.
+    // A leftover may be gigabytes: freeing its blocks is left to a worker thread. Its time
+    // record and events go with it.
     if (!SpoolFile::remove(leftover->path, reason))
         return false;
     leftover->lock.reset();

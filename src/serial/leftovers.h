@@ -29,10 +29,12 @@ namespace Leftovers {
 QList<LeftoverCapture> find(const QString &folder, QString *refused = nullptr);
 
 // Whether path names a file of the capture folder that the program may remove: a capture file,
-// a leftover, or the lock of one. Saving onto it would lose the saved capture.
+// a leftover, or the lock, time record or events of one. Saving onto it would lose the saved
+// capture.
 bool isCaptureFile(const QString &folder, const QString &path);
 
-// Removes the file and then its lock. False, saying why, when the file stays.
+// Removes the file, its time record and events, and then its lock. False, saying why, when the
+// file stays.
 bool remove(LeftoverCapture *leftover, QString *reason);
 
 } // namespace Leftovers

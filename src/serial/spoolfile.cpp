@@ -12,8 +12,19 @@ namespace {
 
 const QLatin1String Prefix("capture-");
 const QLatin1String Suffix(".txt");
+const QLatin1String LockSuffix(".lock");
+const QLatin1String TimesSuffix(".times");
+const QLatin1String EventsSuffix(".events");
 
 QMutex probeMutex;
+
+// After the capture file: companions without it are offered by nobody, a capture without them
+// still is.
+void removeCompanions(const QString &path)
+{
+    QFile::remove(SpoolFile::timesPath(path));
+    QFile::remove(SpoolFile::eventsPath(path));
+}
 std::function<void(const QString &)> removalProbe;
 
 } // namespace
@@ -29,6 +40,11 @@ bool SpoolFile::looksLikeCapture(const QString &fileName)
     return fileName.startsWith(Prefix) && fileName.endsWith(Suffix);
 }
 
+bool SpoolFile::isOfCaptureKind(const QString &fileName, Qt::CaseSensitivity names)
+{
+    return fileName.startsWith(Prefix, names);
+}
+
 QString SpoolFile::nameFilter()
 {
     return Prefix + QLatin1Char('*') + Suffix;
@@ -36,7 +52,26 @@ QString SpoolFile::nameFilter()
 
 QString SpoolFile::lockPath(const QString &path)
 {
-    return path + QStringLiteral(".lock");
+    return path + LockSuffix;
+}
+
+QString SpoolFile::timesPath(const QString &path)
+{
+    return path + TimesSuffix;
+}
+
+QString SpoolFile::eventsPath(const QString &path)
+{
+    return path + EventsSuffix;
+}
+
+QString SpoolFile::capturePathOf(const QString &path)
+{
+    for (const QLatin1String &suffix : {LockSuffix, TimesSuffix, EventsSuffix}) {
+        if (path.endsWith(suffix))
+            return path.chopped(suffix.size());
+    }
+    return path;
 }
 
 QSharedPointer<SpoolFile> SpoolFile::create(const QString &folder, quint64 generation)
@@ -61,6 +96,8 @@ bool SpoolFile::remove(const QString &path, QString *reason)
     const bool removed = file.remove();
     if (!removed)
         *reason = file.errorString();
+    else
+        removeCompanions(path);
     QThreadPool *const pool
         = QCoreApplication::instance() ? QThreadPool::globalInstance() : nullptr;
     if (pool)
@@ -99,6 +136,7 @@ SpoolFile::~SpoolFile()
                 removalProbe(name);
         }
         QFile::remove(name);
+        removeCompanions(name);
     }
     // After the name is gone: with no handle left, the system frees the file's blocks here.
     reader.close();

@@ -23,16 +23,23 @@ class SpoolFile
 
 public:
     // Capture files are named capture-PID-N.txt, for the program's process and the Nth file it
-    // made; each has its lock beside it, the same name with ".lock" added.
+    // made; each has its lock beside it, the same name with ".lock" added, and its time record
+    // and events, with ".times" and ".events".
     static bool isCaptureName(const QString &fileName);
+    // Whether a file's name is of the capture folder's kind: capture-*, any of those above.
+    static bool isOfCaptureKind(const QString &fileName, Qt::CaseSensitivity names);
     // Whether a file's name is of the capture files' kind: capture-*.txt.
     static bool looksLikeCapture(const QString &fileName);
     // The listing filter for those.
     static QString nameFilter();
     static QString lockPath(const QString &path);
+    static QString timesPath(const QString &path);
+    static QString eventsPath(const QString &path);
+    // The capture file's name for any of its own files' names.
+    static QString capturePathOf(const QString &path);
     // Removes the capture file at path at once, leaving the system's freeing of its blocks,
-    // which can take a tenth of a second for gigabytes, to a worker thread. False, saying why,
-    // when the file stays.
+    // which can take a tenth of a second for gigabytes, to a worker thread, and then its time
+    // record and events. False, saying why, when the file stays.
     static bool remove(const QString &path, QString *reason);
 
     // A capture's file in folder, made when its first bytes are written.

@@ -24,6 +24,8 @@ void SpoolWriter::use(const QSharedPointer<SpoolFile> &next)
     syncTimer->stop();
     syncDueMs = -1;
     out.close();
+    companions.close();
+    companionsBroken = false;
     file = next;
     writtenSize = 0;
     broken = false;
@@ -62,7 +64,8 @@ bool SpoolWriter::unchanged(QString *reason, bool *contentLost)
     return true;
 }
 
-void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArray &block)
+void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArray &block,
+                        const SpoolTimeline::Delta &timeline)
 {
     if (target != file)
         use(target);
@@ -76,6 +79,13 @@ void SpoolWriter::write(const QSharedPointer<SpoolFile> &target, const QByteArra
         outPath = file->path();
     } else if (!unchanged(&reason, &contentLost)) {
         return fail(writtenSize, reason, contentLost);
+    }
+    // Before the block: a kill between the two leaves the timeline ahead of the capture, which
+    // reading it back cuts to the capture, never behind it.
+    if (!timeline.isEmpty() && !companionsBroken) {
+        QString why;
+        companionsBroken = !(companions.isOpen() || companions.open(outPath, &why))
+            || !companions.write(timeline, &why);
     }
     if (probe)
         probe(Step::Writing, writtenSize);
@@ -127,6 +137,9 @@ void SpoolWriter::sync()
     QString reason;
     if (!PrivateFile::sync(&out, &reason))
         return fail(writtenSize, named(reason));
+    // After the capture: its timeline says nothing without it.
+    if (!companionsBroken && companions.isOpen() && !companions.sync(&reason))
+        companionsBroken = true;
     if (probe)
         probe(Step::Synced, writtenSize);
 }

@@ -1,6 +1,8 @@
 #ifndef SPOOLWRITER_H
 #define SPOOLWRITER_H
 
+#include "serial/spooltimeline.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,8 +15,9 @@
 class QTimer;
 class SpoolFile;
 
-// Appends the blocks it is handed to the capture's file, on a thread of its own, asks the system
-// now and then to put them on the disk, and reports how far the file is known to go.
+// Appends the blocks it is handed to the capture's file, and the timeline to its companions, on a
+// thread of its own, asks the system now and then to put them on the disk, and reports how far
+// the file is known to go.
 class SpoolWriter : public QObject
 {
     Q_OBJECT
@@ -34,7 +37,9 @@ public:
 
     // From now on blocks belong to file; the previous file is closed and let go.
     void use(const QSharedPointer<SpoolFile> &next);
-    void write(const QSharedPointer<SpoolFile> &target, const QByteArray &block);
+    // The block goes to the capture's file, the timeline's gain to its companions.
+    void write(const QSharedPointer<SpoolFile> &target, const QByteArray &block,
+               const SpoolTimeline::Delta &timeline = {});
     // Syncs the file if a sync is due by the clock; the writer's timer calls it in time.
     void syncIfDue();
     // Before the thread ends: its timer can be stopped only here.
@@ -65,6 +70,10 @@ private:
     // Declared after file, so that it is closed before the file may be removed.
     QFile out;
     QString outPath;
+    SpoolTimeline companions;
+    // The companions failed: the timeline is still kept in memory and saved with the capture,
+    // only a crash would lose it.
+    bool companionsBroken = false;
     // What our last write left the file holding.
     qint64 writtenSize = 0;
     bool broken = false;

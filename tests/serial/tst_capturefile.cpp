@@ -4,6 +4,7 @@
 #include "serial/capturestore.h"
 #include "testfiles.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
@@ -73,6 +74,8 @@ private slots:
     void inPlaceKeepsOldContent();
     void failedCommitIsNotSaved();
     void cancelStopsTheRunningSave();
+    void sidecarsBesidePlainFiles_data();
+    void sidecarsBesidePlainFiles();
     void devicesAreNotReplaced();
     void damagedCaptureFile_data();
     void damagedCaptureFile();
@@ -119,7 +122,11 @@ void TestCaptureFile::save()
     control.cancelled = cancel;
     QCOMPARE(describe(CaptureFile::save(name, capture(blocks), &control)), outcome);
     QCOMPARE(fileBytes(name), bytes);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"save.txt"});
+    const QStringList files = cancel ? QStringList{"save.txt"}
+                                     : QStringList{"save.events.tsv", "save.times.tsv", "save.txt"};
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files);
+    for (const QString &file : files)
+        QVERIFY(QFile::remove(dir.filePath(file)));
 }
 
 void TestCaptureFile::folderIsNotReplaced()
@@ -244,6 +251,93 @@ void TestCaptureFile::cancelStopsTheRunningSave()
     QTRY_COMPARE(finished, (QStringList{"unread.fifo: cancelled", "waiting.txt: saved"}));
     QVERIFY(fileBytes(waiting) == bytes);
     ::close(reader);
+}
+
+void TestCaptureFile::sidecarsBesidePlainFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QStringList>("sidecars");
+    QTest::newRow("NAME.txt") << "run.txt" << false
+                              << QStringList{"run.events.tsv", "run.times.tsv"};
+    QTest::newRow("NAME") << "run" << false << QStringList{"run.events.tsv", "run.times.tsv"};
+    QTest::newRow("another suffix stays")
+        << "run.log" << false << QStringList{"run.log.events.tsv", "run.log.times.tsv"};
+    QTest::newRow("cancelled keeps the old ones")
+        << "run.txt" << true << QStringList{"run.events.tsv", "run.times.tsv"};
+    QTest::newRow("a pipe gets none") << "run.fifo" << false << QStringList{};
+}
+
+// The events and the time record go beside a plain file, replaced only when complete, each
+// event on the line of its offset.
+void TestCaptureFile::sidecarsBesidePlainFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, cancel);
+    QFETCH(QStringList, sidecars);
+    QDir folder(dir.filePath("sidecars"));
+    QVERIFY(folder.removeRecursively() && folder.mkpath("."));
+    const QString target = folder.filePath(name);
+    int reader = -1;
+    if (name.endsWith(".fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        reader = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+    } else {
+        for (const QString &file : QStringList{name} + sidecars)
+            QVERIFY(writeFile(folder.filePath(file), "old"));
+    }
+    auto closeReader = qScopeGuard([reader] {
+        if (reader >= 0)
+            ::close(reader);
+    });
+
+    CaptureTimeline timeline;
+    timeline.startUtc = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);
+    const auto event = [](CaptureEvent::Type type, qint64 offset, qint64 micros,
+                          const QString &label, int number = 0, qint64 duration = 0) {
+        CaptureEvent e;
+        e.type = type;
+        e.offset = offset;
+        e.micros = micros;
+        e.label = label;
+        e.number = number;
+        e.durationMicros = duration;
+        return e;
+    };
+    // Not in order of offset: a marker may be placed in the past.
+    timeline.events = {event(CaptureEvent::Type::Start, 0, 0, "/dev/ttyUSB0 115200 8N1"),
+                       event(CaptureEvent::Type::Marker, 6, 1500000, QString(), 3),
+                       event(CaptureEvent::Type::Marker, 2, 500000, "rest\tnow\nthen"),
+                       event(CaptureEvent::Type::Silence, 4, 1000000, QString(), 0, 2500000)};
+    timeline.times = TimeRecord::fromPoints({{2, 400000}, {6, 4000000}});
+    CaptureSnapshot snapshot({"1\n2", "\n3\n"});
+    snapshot.setTimeline(timeline);
+    CaptureFile::SaveControl control;
+    control.cancelled = cancel;
+    QCOMPARE(describe(CaptureFile::save(target, snapshot, &control)),
+             cancel ? "cancelled" : "saved");
+
+    QStringList expected = QStringList{name} + sidecars;
+    expected.sort();
+    QCOMPARE(folder.entryList(QDir::Files | QDir::System), expected);
+    if (cancel) {
+        for (const QString &file : sidecars)
+            QCOMPARE(fileBytes(folder.filePath(file)), QByteArray("old"));
+        return;
+    }
+    if (sidecars.isEmpty())
+        return;
+    QCOMPARE(fileBytes(folder.filePath(sidecars.at(0))),
+             QByteArray("onset\tduration\ttype\tlabel\tbyte_offset\tline\tutc\n"
+                        "0.000000\t0.000000\tstart\t/dev/ttyUSB0 115200 8N1\t0\t1\t"
+                        "2026-01-02T03:04:05.006Z\n"
+                        "0.500000\t0.000000\tmarker\trest\\tnow\\nthen\t2\t2\t"
+                        "2026-01-02T03:04:05.506Z\n"
+                        "1.000000\t2.500000\tsilence\tn/a\t4\t3\t2026-01-02T03:04:06.006Z\n"
+                        "1.500000\t0.000000\tmarker\t3\t6\t4\t2026-01-02T03:04:06.506Z\n"));
+    QCOMPARE(fileBytes(folder.filePath(sidecars.at(1))),
+             QByteArray("byte_offset\ttime_s\n2\t0.400000\n6\t4.000000\n"));
 }
 
 void TestCaptureFile::writableFileInReadOnlyFolder()

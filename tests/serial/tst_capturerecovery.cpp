@@ -7,6 +7,7 @@
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
 #include "serial/leftovers.h"
+#include "serial/spooltimeline.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -172,6 +173,24 @@ void TestCaptureRecovery::leftoverOffered()
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7 % 251);
     const QString leftover = plant("capture-4000000-3.txt", bytes);
+    // Its time record and events, as the killed run left them.
+    SpoolTimeline companions;
+    QString reason;
+    QVERIFY2(companions.open(leftover, &reason), qPrintable(reason));
+    SpoolTimeline::Delta delta;
+    delta.startUtc = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    delta.settled = {{4096, 10000}};
+    delta.hasTail = true;
+    delta.tail = {200000, 500000};
+    CaptureEvent marker;
+    marker.id = 1;
+    marker.number = 2;
+    marker.offset = 100000;
+    marker.micros = 250000;
+    delta.events = {marker};
+    QVERIFY2(companions.write(delta, &reason), qPrintable(reason));
+    companions.close();
+    const QStringList kin{leftover + ".times", leftover + ".events"};
     target = target.isEmpty() ? leftover : dir.filePath(target);
     if (target != leftover)
         QFile::remove(target);
@@ -186,6 +205,14 @@ void TestCaptureRecovery::leftoverOffered()
     if (choice == "Save…" && !kept) {
         QTRY_VERIFY(!QFile::exists(leftover));
         QCOMPARE(fileBytes(target), bytes);
+        // The sidecars of the leftover's own timeline.
+        const QString stem = target.chopped(4);
+        QCOMPARE(fileBytes(stem + ".events.tsv").split('\n').value(1),
+                 QByteArray("0.250000\t0.000000\tmarker\t2\t100000\t"
+                            + QByteArray::number(bytes.left(100000).count('\n') + 1)
+                            + "\t2026-03-04T05:06:07.250Z"));
+        QCOMPARE(fileBytes(stem + ".times.tsv"),
+                 QByteArray("byte_offset\ttime_s\n4096\t0.010000\n200000\t0.500000\n"));
     } else if (choice == "Save…") {
         // The failure is told, and the leftover stays as it was.
         QTRY_COMPARE(answerer->boxes.size(), 2);
@@ -199,6 +226,9 @@ void TestCaptureRecovery::leftoverOffered()
     }
     if (kept)
         QCOMPARE(fileBytes(leftover), bytes);
+    // Its time record and events stay and go with it.
+    for (const QString &file : kin)
+        QTRY_COMPARE(QFile::exists(file), kept);
     // Either way its lock goes with it, and the next start offers again what was kept.
     QTRY_VERIFY(!QFile::exists(leftover + ".lock"));
     const int seen = answerer->boxes.size();

@@ -111,6 +111,18 @@ void TestCaptureState::deviceStopsByItself()
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), device.sent(), 10000);
     QVERIFY(capturedBytes().startsWith(first));
     QCOMPARE(captureState, 0);
+
+    // Recorded with the capture: the start and its line, what its answer showed, the silence
+    // where it fell and how long it lasted, and the presses after it.
+    QStringList seen;
+    for (const CaptureEvent &event : store()->events()) {
+        seen << CaptureEvent::typeName(event.type) + '@' + QString::number(event.offset);
+        if (event.type == CaptureEvent::Type::Silence)
+            QVERIFY2(event.durationMicros >= 2000000 && event.micros > 0,
+                     qPrintable(QString::number(event.durationMicros)));
+    }
+    QCOMPARE(seen.mid(0, 3), (QStringList{"start@0", "silence@10000", "stop@10000"}));
+    QCOMPARE(store()->events().first().label, device.path + " 115200 8N1; data followed: started");
 }
 
 // A device that streams in bursts of 1 s with pauses of 2.5 s, which the rule does not take for

@@ -1,7 +1,9 @@
 #include "childmodes.h"
 #include "serial/capturestore.h"
+#include "serial/leftovers.h"
 #include "serial/privatefile.h"
 #include "serial/spoolfile.h"
+#include "serial/spooltimeline.h"
 #include "serial/spoolwriter.h"
 #include "testfiles.h"
 
@@ -46,6 +48,16 @@ QByteArray streamBytes(qint64 from, int size)
 // that stops the store fails its test with a message instead of hanging the program.
 constexpr int WaitMs = 10000;
 
+// Events as "type@offset label", in order.
+QStringList described(const QVector<CaptureEvent> &events)
+{
+    QStringList out;
+    for (const CaptureEvent &event : events)
+        out << CaptureEvent::typeName(event.type) + '@' + QString::number(event.offset) + ' '
+                + event.label;
+    return out;
+}
+
 constexpr QFile::Permissions OthersMay = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
     | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
 
@@ -82,6 +94,11 @@ private slots:
     void ownFiles_data();
     void ownFiles();
     void killLeavesPrefix();
+    void startKeepsTimelineEitherWay_data();
+    void startKeepsTimelineEitherWay();
+    void killKeepsTimeline_data();
+    void killKeepsTimeline();
+    void timelineCutToTheCapture();
 };
 
 void TestCaptureStore::snapshotsKeepWhatTheyHad()
@@ -529,6 +546,8 @@ void TestCaptureStore::ownFiles_data()
     QTest::newRow("its lock") << "<own>.lock" << true;
     QTest::newRow("a leftover") << "capture-1-1.txt" << true;
     QTest::newRow("a leftover's lock") << "capture-1-1.txt.lock" << true;
+    QTest::newRow("its time record") << "<own>.times" << true;
+    QTest::newRow("a leftover's events") << "capture-1-1.txt.events" << true;
     QTest::newRow("another file in the folder") << "notes.txt" << false;
     QTest::newRow("a capture's name elsewhere") << "../capture-1-1.txt" << false;
 }
@@ -585,6 +604,163 @@ void TestCaptureStore::killLeavesPrefix()
         lostMost = qMax(lostMost, sent.last().toLongLong() - kept.size());
     }
     qInfo("most bytes sent but not in the file at a kill: %lld", lostMost);
+}
+
+void TestCaptureStore::startKeepsTimelineEitherWay_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<qint64>("lastPoint");
+    QTest::newRow("a start: what came since")
+        << "confirm" << QStringList{"start@0 sent", "marker@2 B"} << qint64(4);
+    QTest::newRow("a stop: all of it, in place")
+        << "putBack" << QStringList{"marker@6 A", "start@6 sent", "marker@8 B", "putback@10 back"}
+        << qint64(10);
+    QTest::newRow("emptied") << "clear" << QStringList{} << qint64(-1);
+}
+
+// Events and times that come while a Start waits for its answer land where the answer puts
+// the capture, in the store and in the files beside its own.
+void TestCaptureStore::startKeepsTimelineEitherWay()
+{
+    QFETCH(QString, answer);
+    QFETCH(QStringList, events);
+    QFETCH(qint64, lastPoint);
+    CaptureStore store(dir.filePath("either-way"));
+    const QDateTime first = store.startedUtc();
+    store.append("before");
+    store.record(CaptureEvent::Type::Marker, "A");
+    // Apart on the clocks.
+    QTest::qWait(100);
+    QSignalSpy resets(&store, &CaptureStore::eventsReset);
+    store.beginStart();
+    QVERIFY(store.events().isEmpty());
+    store.record(CaptureEvent::Type::Start, "sent");
+    store.append("ab");
+    const CaptureEvent b = store.record(CaptureEvent::Type::Marker, "typed later");
+    QVERIFY(store.relabel(b.id, "B"));
+    store.append("cd");
+    const qint64 waited = store.elapsedMicros();
+    if (answer == "confirm") {
+        store.confirmStart();
+        QVERIFY(store.startedUtc() > first);
+    } else if (answer == "putBack") {
+        store.putBack();
+        store.record(CaptureEvent::Type::PutBack, "back");
+        QCOMPARE(store.startedUtc(), first);
+        QVERIFY(store.events().at(2).micros >= b.micros + 100000);
+    } else {
+        store.clear();
+    }
+    QCOMPARE(resets.size(), 2);
+    QCOMPARE(described(store.events()), events);
+    const QVector<TimePoint> times = store.times();
+    QCOMPARE(times.isEmpty() ? -1 : times.last().offset, lastPoint);
+    if (answer == "clear")
+        return;
+    // The moments of what came after the press count from it, or from the first start; the
+    // record may place a delivery a little before its read.
+    const qint64 early = TimeRecord::MaxSpreadMicros + TimeRecord::DefaultToleranceMicros;
+    if (answer == "confirm")
+        QVERIFY(times.last().micros >= b.micros - early && times.last().micros <= waited);
+    else
+        QVERIFY(times.last().micros >= b.micros + 100000 - early);
+    store.flush();
+    QTRY_COMPARE_WITH_TIMEOUT(described(SpoolTimeline::load(store.filePath(), store.size()).events),
+                              events, WaitMs);
+    const CaptureTimeline kept = SpoolTimeline::load(store.filePath(), store.size());
+    QCOMPARE(kept.startUtc.toMSecsSinceEpoch(), store.startedUtc().toMSecsSinceEpoch());
+    QCOMPARE(kept.times.points().last().offset, lastPoint);
+}
+
+// Killed while it streams and records events, a run leaves its time record and events beside
+// the capture: each event placed before the last bytes the file holds, and the time of those
+// bytes. They come back with the leftover, and go with it.
+void TestCaptureStore::killKeepsTimeline_data()
+{
+    QTest::addColumn<int>("extraMs");
+    // Now and then between the timeline's write and the block's.
+    for (const int ms : {0, 37, 113, 251, 389})
+        QTest::addRow("%d ms later", ms) << ms;
+}
+
+void TestCaptureStore::killKeepsTimeline()
+{
+    QFETCH(int, extraMs);
+    const QString folder = dir.filePath(QStringLiteral("killed-timeline %1").arg(extraMs));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--stream", folder, "events"});
+    QVERIFY2(child.waitForReadyRead(WaitMs), "the child never streamed");
+    // Long enough for a few flushes and a sync.
+    qint64 sent = 0;
+    QByteArray printed;
+    while (sent <= 4 << 20) {
+        QVERIFY2(child.waitForReadyRead(WaitMs), "the child stopped streaming");
+        printed += child.readAllStandardOutput();
+        const QList<QByteArray> lines = printed.split('\n');
+        sent = lines.value(lines.size() - 2).toLongLong();
+    }
+    QTest::qWait(extraMs); // the moment of the kill, not a wait for data
+    child.kill();
+    QVERIFY2(child.waitForFinished(WaitMs), "the child did not end when killed");
+    QList<LeftoverCapture> leftovers = Leftovers::find(folder);
+    QCOMPARE(leftovers.size(), 1);
+    const qint64 size = leftovers.first().size;
+    const CaptureTimeline timeline
+        = CaptureSnapshot::ofLeftover(leftovers.first().path, size).timeline();
+    QVERIFY(qAbs(timeline.startUtc.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+    // A marker after every fifth delivery of 4096 bytes, labelled with its offset.
+    const qint64 every = 5 * 4096;
+    QVERIFY2(
+        timeline.events.size() >= size / every - 1 && timeline.events.size() <= size / every,
+        qPrintable(QStringLiteral("%1 events for %2 bytes").arg(timeline.events.size()).arg(size)));
+    for (int i = 0; i < timeline.events.size(); ++i) {
+        QCOMPARE(timeline.events.at(i).offset, (i + 1) * every);
+        QCOMPARE(timeline.events.at(i).label, QString::number((i + 1) * every));
+    }
+    const QVector<TimePoint> points = timeline.times.points();
+    QVERIFY(points.size() >= 2);
+    // Handed over with its bytes, and cut to them should the kill come between the two writes.
+    QCOMPARE(points.last().offset, size);
+    for (int i = 1; i < points.size(); ++i)
+        QVERIFY(points.at(i).offset > points.at(i - 1).offset
+                && points.at(i).micros >= points.at(i - 1).micros);
+
+    QString reason;
+    QVERIFY2(Leftovers::remove(&leftovers.first(), &reason), qPrintable(reason));
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(folder).entryList(QDir::Files), QStringList(), WaitMs);
+}
+
+// A crash between the timeline's write and the block's leaves the timeline ahead: read back, it
+// ends where the capture does.
+void TestCaptureStore::timelineCutToTheCapture()
+{
+    const QString path = dir.filePath("ahead.txt");
+    SpoolTimeline companions;
+    QString reason;
+    QVERIFY2(companions.open(path, &reason), qPrintable(reason));
+    SpoolTimeline::Delta delta;
+    delta.startUtc = QDateTime::currentDateTimeUtc();
+    delta.settled = {{10, 1000}, {50, 2000}};
+    delta.hasTail = true;
+    delta.tail = {100, 4000};
+    CaptureEvent event;
+    for (const qint64 offset : {50, 60, 100}) {
+        event.id = offset;
+        event.offset = offset;
+        event.label = "line\tend\n";
+        delta.events << event;
+    }
+    QVERIFY2(companions.write(delta, &reason), qPrintable(reason));
+    companions.close();
+    const CaptureTimeline back = SpoolTimeline::load(path, 60);
+    QCOMPARE(described(back.events),
+             (QStringList{"marker@50 line\tend\n", "marker@60 line\tend\n"}));
+    const QVector<TimePoint> points = back.times.points();
+    QCOMPARE(points.size(), 3);
+    QCOMPARE(points.last().offset, qint64(60));
+    QCOMPARE(points.last().micros, qint64(2400));
+    QCOMPARE(back.startUtc.toMSecsSinceEpoch(), delta.startUtc.toMSecsSinceEpoch());
 }
 
 void TestCaptureStore::storageFaults_data()
@@ -671,8 +847,8 @@ int childMain(const QString &mode, const QString &folder)
 }
 
 // Child mode: a stream of about 4 MB/s in 4 KiB deliveries, until the process is killed. Prints
-// how much was sent, every 50 ms.
-int streamForever(const QString &folder)
+// how much was sent, every 50 ms. With events, a marker after every fifth delivery.
+int streamForever(const QString &folder, bool events)
 {
     CaptureStore store(folder);
     qint64 sent = 0;
@@ -680,6 +856,8 @@ int streamForever(const QString &folder)
     QObject::connect(&delivery, &QTimer::timeout, [&] {
         store.append(streamBytes(sent, 4096));
         sent += 4096;
+        if (events && sent % (5 * 4096) == 0)
+            store.record(CaptureEvent::Type::Marker, QString::number(sent));
     });
     delivery.start(1);
     QTimer progress;
@@ -698,8 +876,9 @@ int main(int argc, char *argv[])
     // A test function that still hangs fails by name, well before the test program's limit.
     if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
         qputenv("QTEST_FUNCTION_TIMEOUT", "75000");
-    testkit::ChildModes modes{
-        {"--stream", [](const QStringList &a) { return streamForever(a.value(0)); }}};
+    testkit::ChildModes modes{{"--stream", [](const QStringList &a) {
+                                   return streamForever(a.value(0), a.value(1) == "events");
+                               }}};
     for (const char *mode : {"--size-limit", "--under-a-file", "--parent-read-only",
                              "--others-may-write", "--another-users"})
         modes.insert(mode, [mode](const QStringList &a) { return childMain(mode, a.value(0)); });
