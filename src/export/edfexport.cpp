@@ -244,9 +244,9 @@ int EdfExport::digital(const Signal &signal, double value) const
 bool EdfExport::annotate(std::int64_t sample, std::int64_t length, const QString &text,
                          QString *reason)
 {
-    // In EDFlib's units of 100 µs, at the rate the file states.
+    // In EDFlib's units of 100 µs, at the rate the file states (a record lasts duration × 10 µs).
     const auto ticks = [this](std::int64_t samples) {
-        return (samples * duration * 10 + perRecord / 2) / perRecord;
+        return (samples * duration + 5 * std::int64_t(perRecord)) / (10 * std::int64_t(perRecord));
     };
     if (edfwrite_annotation_utf8(handle, ticks(sample), length > 0 ? ticks(length) : -1,
                                  text.toUtf8().constData())
