@@ -193,7 +193,11 @@ void CaptureStatus::watchExports(CaptureExporter *watched)
     exportProgressTimer = new QTimer(this);
     exportProgressTimer->setInterval(100);
     connect(exportProgressTimer, &QTimer::timeout, this, &CaptureStatus::updateExportProgress);
-    exportProgressTimer->start();
+    connect(exporter, &CaptureExporter::started, exportProgressTimer, qOverload<>(&QTimer::start));
+    connect(exporter, &CaptureExporter::finished, this, [this] {
+        exportProgressTimer->stop();
+        updateExportProgress();
+    });
     connect(cancelExportButton, &QToolButton::clicked, exporter, &CaptureExporter::cancel);
 }
 

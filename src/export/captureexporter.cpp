@@ -39,7 +39,7 @@ bool CaptureExporter::start(const QString &fileName, CaptureExport::Format forma
     job->format = format;
     job->nominalRate = nominalRate;
     job->input = input;
-    started.start();
+    clock.start();
     const QSharedPointer<Job> running = job;
     QMetaObject::invokeMethod(
         worker,
@@ -57,6 +57,7 @@ bool CaptureExporter::start(const QString &fileName, CaptureExport::Format forma
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+    emit started();
     return true;
 }
 

@@ -29,9 +29,10 @@ public:
     // Of the export that runs: its file, and how far it got, from 0 to 1.
     QString fileName() const;
     double progress() const;
-    qint64 elapsedMs() const { return job ? started.elapsed() : 0; }
+    qint64 elapsedMs() const { return job ? clock.elapsed() : 0; }
 
 signals:
+    void started();
     void finished(const QString &fileName, const CaptureExport::Outcome &outcome);
 
 private:
@@ -40,7 +41,7 @@ private:
     WorkerThread *thread = nullptr;
     QObject *worker = nullptr;
     QSharedPointer<Job> job;
-    QElapsedTimer started;
+    QElapsedTimer clock;
 };
 
 #endif // CAPTUREEXPORTER_H
