@@ -1,25 +1,54 @@
 #include "export/csvexport.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 
 namespace {
 
 constexpr std::size_t FlushBytes = 1 << 20;
 
+void appendInteger(std::string &out, std::uint64_t n)
+{
+    char text[24];
+    char *p = text + sizeof text;
+    do {
+        *--p = char('0' + n % 10);
+        n /= 10;
+    } while (n > 0);
+    out.append(p, std::size_t(text + sizeof text - p));
+}
+
 void appendNumber(std::string &out, double value)
 {
+    // Integers, the usual values, written directly: to_chars's shortest form costs far more.
+    if (value == std::trunc(value) && std::abs(value) < 1e15
+        && !(value == 0 && std::signbit(value))) {
+        if (value < 0)
+            out += '-';
+        appendInteger(out, std::uint64_t(std::llround(std::abs(value))));
+        return;
+    }
     char text[32];
     // The shortest text that reads back as the same double, in the C locale.
     const auto end = std::to_chars(text, text + sizeof text, value).ptr;
     out.append(text, std::size_t(end - text));
 }
 
-void appendFixed(std::string &out, double value, int decimals)
+// Seconds to the microsecond.
+void appendSeconds(std::string &out, double seconds)
 {
-    char text[48];
-    const auto end
-        = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    out.append(text, std::size_t(end - text));
+    const std::int64_t micros = std::llround(seconds * 1e6);
+    if (micros < 0)
+        out += '-';
+    const std::uint64_t whole = std::uint64_t(micros < 0 ? -micros : micros);
+    appendInteger(out, whole / 1000000);
+    char fraction[6];
+    std::uint64_t rest = whole % 1000000;
+    for (int i = 6; i-- > 0; rest /= 10)
+        fraction[i] = char('0' + rest % 10);
+    out += '.';
+    out.append(fraction, 6);
 }
 
 } // namespace
@@ -62,7 +91,7 @@ bool CsvExport::add(const SampleReader::Sample &sample, const QVector<const Capt
                     QString *reason)
 {
     // Microseconds: finer than any serial device's samples are apart.
-    appendFixed(buffer, plan.firstSeconds + double(sample.index) * plan.period, 6);
+    appendSeconds(buffer, plan.firstSeconds + double(sample.index) * plan.period);
     for (int c = 0; c < plan.channels.size(); ++c) {
         buffer += ',';
         // A channel without a value in this line, or not yet or no longer sending: empty.
@@ -70,6 +99,10 @@ bool CsvExport::add(const SampleReader::Sample &sample, const QVector<const Capt
             appendNumber(buffer, sample.values[c]);
     }
     buffer += ',';
+    if (events.isEmpty()) {
+        buffer += "\r\n";
+        return buffer.size() < FlushBytes || flush(reason);
+    }
     QString markers;
     for (const CaptureEvent *event : events) {
         if (event->type != CaptureEvent::Type::Marker)

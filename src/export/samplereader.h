@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class CaptureSnapshot;
 
@@ -38,15 +39,24 @@ public:
     bool read(const CaptureSnapshot &capture, const Sink &sink,
               std::atomic<std::int64_t> *bytesRead, const std::atomic<bool> *cancelled,
               QString *reason);
+    // The same for bytes in memory: the whole of a capture, or its next block.
+    bool feed(const char *data, std::size_t size, std::int64_t base);
 
     const ChannelMap &channels() const { return map; }
     std::int64_t samples() const { return sampleCount; }
     // Lines with no number, too long, or not ended when the capture ends.
     std::int64_t skippedLines() const { return lineCount - sampleCount; }
     bool wasCancelled() const { return stopped; }
+    // The capture ended: a line begun and not ended is skipped.
+    void end();
+
+    void setSink(const Sink &to) { sink = to; }
 
 private:
-    bool feed(const char *data, std::size_t size, std::int64_t base);
+    // A line of plain numbers between single separators, the usual line, read without the
+    // parser's copy; false leaves the line to the parser.
+    bool readPlain(const char *line, std::size_t size);
+    bool take(const char *line, std::size_t size, std::int64_t endOffset);
 
     ChannelMap map;
     LineParser parser;
@@ -54,7 +64,9 @@ private:
     bool parsed = false;
     std::int64_t sampleCount = 0;
     std::int64_t lineCount = 0;
-    std::size_t lineBytes = 0;
+    // A line that goes on in the next block; given up once longer than a line may be.
+    std::string partial;
+    bool partialTooLong = false;
     Sink sink;
     bool stopped = false;
 };

@@ -18,6 +18,8 @@ public:
     static constexpr int maxChannels = LineParser::maxValues;
 
     // The field's channel, made at its first appearance; -1 once there are maxChannels.
+    ChannelMap() { clear(); }
+
     int channelFor(const LineParser::Field &field);
     void clear();
 
@@ -31,6 +33,10 @@ private:
     std::vector<std::string> keys;
     QVector<QString> names;
     bool tooMany = false;
+    // The channel of each of a line's first positions, found once: a line's fields are looked
+    // up without comparing keys.
+    static constexpr int knownPositions = 64;
+    int byPosition[knownPositions];
 };
 
 #endif // CHANNELMAP_H
