@@ -47,14 +47,15 @@ Made make(const QList<QByteArray> &lines, double rate, int burst = 16)
     return made;
 }
 
-CaptureEvent marker(const Made &made, int line, int number, const QString &label = QString())
+CaptureEvent marker(const Made &made, int line, int number, const QString &label = QString(),
+                    int into = 1)
 {
     CaptureEvent event;
     event.type = CaptureEvent::Type::Marker;
     event.number = number;
     event.label = label;
-    // Into the line: the line that was arriving then.
-    event.offset = made.lineStart[line] + 1;
+    // Into the line, or once the line before it had its CR: the line that was arriving then.
+    event.offset = made.lineStart[line] + into;
     return event;
 }
 
@@ -192,7 +193,7 @@ void TestCaptureExport::roundTrip()
     const double rate = nominal > 0 ? nominal : 1000.0 * lines.values.size() / lineCount;
     // Markers on sample lines 0, 100 and the last; a labelled one; an event after the end.
     const int lastLine = lines.sampleLines.last();
-    made.input.events = {marker(made, 0, 1), marker(made, lines.sampleLines[100], 2),
+    made.input.events = {marker(made, 0, 1), marker(made, lines.sampleLines[100], 2, QString(), -1),
                          marker(made, lines.sampleLines[500], 0, QStringLiteral("trial, \"3\"")),
                          marker(made, lastLine, 9)};
     CaptureEvent stop;
