@@ -127,10 +127,10 @@ void TestExportCommands::exportsByName()
 void TestExportCommands::cancelLeavesNoFile()
 {
     // Long enough to show its progress, from half a second on.
-    fill(6000000);
+    fill(12000000);
     typeRate(QStringLiteral("1000"));
     const QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("cancelled.edf"));
+    const QString path = folder.filePath(QStringLiteral("cancelled.csv"));
     answerer->fileName = path;
     probe.action("actionExport")->trigger();
     auto *progress = probe.window->findChild<QProgressBar *>(QStringLiteral("exportProgress"));
