@@ -9,3 +9,6 @@ set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # Debian's Qt, whose CMake files and headers are the same as a Windows kit's in all that the
 # compiler sees, except the platform-specific few that Q_OS_WIN selects.
 list(APPEND CMAKE_PREFIX_PATH /usr/lib/x86_64-linux-gnu/cmake)
+# EDFlib's header alone, from Debian's libedf-dev (cmake/TarvexEdflib.cmake): the rest of
+# /usr/include is Linux's and must not reach the Windows compiler.
+set(TARVEX_EDFLIB_HEADER /usr/include/edflib.h)

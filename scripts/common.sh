@@ -51,7 +51,7 @@ install_packages() {
 }
 
 install_build_packages() {
-    install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev "$@"
+    install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev libedf-dev "$@"
 }
 
 # Configures from the preset the first time; later calls re-apply the preset quietly, which

@@ -1,5 +1,6 @@
 #include "app/capturestatus.h"
 
+#include "export/captureexporter.h"
 #include "serial/captureflags.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
@@ -171,4 +172,45 @@ void CaptureStatus::savesDone()
     cancelSaveButton->hide();
     if (closeWhenSaved)
         emit readyToClose();
+}
+
+void CaptureStatus::watchExports(CaptureExporter *watched)
+{
+    exporter = watched;
+    exportProgress = new QProgressBar(this);
+    exportProgress->setObjectName(QStringLiteral("exportProgress"));
+    exportProgress->setRange(0, 1000);
+    exportProgress->setMaximumWidth(200);
+    exportProgress->setFormat(tr("Exporting: %p%"));
+    exportProgress->hide();
+    layout()->addWidget(exportProgress);
+    cancelExportButton = new QToolButton(this);
+    cancelExportButton->setObjectName(QStringLiteral("cancelExportButton"));
+    cancelExportButton->setText(tr("Cancel"));
+    cancelExportButton->setToolTip(tr("Stop exporting; a file that existed keeps its old content"));
+    cancelExportButton->hide();
+    layout()->addWidget(cancelExportButton);
+    exportProgressTimer = new QTimer(this);
+    exportProgressTimer->setInterval(100);
+    connect(exportProgressTimer, &QTimer::timeout, this, &CaptureStatus::updateExportProgress);
+    connect(exporter, &CaptureExporter::started, exportProgressTimer, qOverload<>(&QTimer::start));
+    connect(exporter, &CaptureExporter::finished, this, [this] {
+        exportProgressTimer->stop();
+        updateExportProgress();
+    });
+    connect(cancelExportButton, &QToolButton::clicked, exporter, &CaptureExporter::cancel);
+}
+
+void CaptureStatus::updateExportProgress()
+{
+    // As for a save: a quick export shows nothing.
+    const bool shown = exporter->isBusy() && exporter->elapsedMs() >= 500;
+    if (shown) {
+        exportProgress->setValue(int(exporter->progress() * 1000));
+        exportProgress->setToolTip(QDir::toNativeSeparators(exporter->fileName()));
+    }
+    if (shown != exportProgress->isVisible()) {
+        exportProgress->setVisible(shown);
+        cancelExportButton->setVisible(shown);
+    }
 }

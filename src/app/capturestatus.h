@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class CaptureExporter;
 class CaptureSaver;
 class CaptureStore;
 class QLabel;
@@ -31,6 +32,8 @@ public:
     void dataArrived();
     // A save was asked for: its progress shows once it takes long enough for a person to wonder.
     void saveStarted();
+    // Shows the progress of the exporter's exports, with a Cancel.
+    void watchExports(CaptureExporter *exporter);
     // How long nothing has arrived, when that is worth a note while capturing; else negative.
     void setSilence(std::function<qint64()> silentMs);
     // True while saves run: the window must stay until they are done, and then readyToClose
@@ -46,6 +49,7 @@ private:
     void show();
     void updateSaveProgress();
     void savesDone();
+    void updateExportProgress();
 
     const CaptureStore *store;
     CaptureSaver *saver;
@@ -59,6 +63,10 @@ private:
     QToolButton *cancelSaveButton;
     QTimer *saveProgressTimer;
     bool closeWhenSaved = false;
+    CaptureExporter *exporter = nullptr;
+    QProgressBar *exportProgress = nullptr;
+    QToolButton *cancelExportButton = nullptr;
+    QTimer *exportProgressTimer = nullptr;
 };
 
 #endif // CAPTURESTATUS_H

@@ -5,6 +5,7 @@
 #include "app/mainwindowform.h"
 #include "app/unixsignals.h"
 #include "console/console.h"
+#include "export/captureexporter.h"
 #include "plot/plotdock.h"
 #include "serial/capturesaver.h"
 #include "serial/capturestore.h"
@@ -29,6 +30,7 @@ MainWindow::MainWindow(QWidget *parent)
     , serialPort(new QSerialPort(this))
     , receivedChunks(new CaptureStore(CaptureStore::defaultFolder(), this))
     , saver(new CaptureSaver(this))
+    , exporter(new CaptureExporter(this))
     , captureStatus(new CaptureStatus(receivedChunks, saver))
     , plotDock(new PlotDock(this))
     , deviceWatch(new DeviceWatch(this))
@@ -58,6 +60,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Once the window is up, what earlier runs left behind is offered back.
     QTimer::singleShot(0, this, &MainWindow::offerLeftovers);
     connect(saver, &CaptureSaver::finished, this, &MainWindow::saveFinished);
+    captureStatus->watchExports(exporter);
+    connect(exporter, &CaptureExporter::finished, this, &MainWindow::exportFinished);
     connect(receivedChunks, &CaptureStore::storageFailed, this, &MainWindow::storageFailed);
 
     // The dialog has no parent; it must not keep the program running once the
@@ -79,6 +83,7 @@ MainWindow::~MainWindow()
 {
     // Before the store: a save still reading it would otherwise read a removed file.
     delete saver;
+    delete exporter;
     delete settingsDialog;
     delete form;
 }

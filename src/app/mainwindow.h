@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "export/captureexport.h"
 #include "serial/capturebelief.h"
 #include "serial/capturefile.h"
 
@@ -9,6 +10,7 @@
 #include <QPointer>
 #include <QSerialPort>
 
+class CaptureExporter;
 class CaptureSaver;
 class CaptureStatus;
 class CaptureStore;
@@ -45,6 +47,8 @@ private slots:
     void deviceReturned();
     void on_actionOpen_triggered();
     void on_actionSave_triggered();
+    // In src/export/exportcommands.cpp.
+    void on_actionExport_triggered();
     void dataReceiveStart();
 
 private:
@@ -65,6 +69,7 @@ private:
     void storageFailed(const QString &reason);
     void saveFinished(const QString &fileName, const CaptureFile::SaveOutcome &outcome);
     void offerLeftovers();
+    void exportFinished(const QString &fileName, const CaptureExport::Outcome &outcome);
 
     MainWindowForm *form = nullptr;
     QLabel *statusLabel = nullptr;
@@ -74,6 +79,7 @@ private:
     // What was received since the capture was last started.
     CaptureStore *receivedChunks = nullptr;
     CaptureSaver *saver = nullptr;
+    CaptureExporter *exporter = nullptr;
     // Beside the status text: the capture's size and state, and a running save's progress.
     CaptureStatus *captureStatus = nullptr;
     // What we believe the device does.
@@ -88,6 +94,7 @@ private:
     // Built at their first use and kept: building one takes longer than the line holds.
     QPointer<QFileDialog> saveDialog;
     QPointer<QFileDialog> openDialog;
+    QPointer<QFileDialog> exportDialog;
 };
 
 #endif // MAINWINDOW_H

@@ -48,6 +48,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     actionClear = newAction(window, "actionClear", ":/images/clear.png");
     actionQuit = newAction(window, "actionQuit", ":/images/application-exit.png");
     actionSave = newAction(window, "actionSave");
+    actionExport = newAction(window, "actionExport");
     // Only so that the by-name connection finds a sender for the window's Open slot.
     actionOpen = newAction(window, "actionOpen");
     actionStart_Stop_2 = newAction(window, "actionStart_Stop_2", ":/images/startstop_a.png");
@@ -93,6 +94,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     menuHelp->addAction(actionAbout);
     menuHelp->addAction(actionAboutQt);
     menufile->addAction(actionSave);
+    menufile->addAction(actionExport);
 
     mainToolBar->addAction(actionConnect);
     mainToolBar->addAction(actionDisconnect);
@@ -128,6 +130,7 @@ void MainWindowForm::retranslateForm(QMainWindow *window)
     actionQuit->setText(QCoreApplication::translate("MainWindow", "&Quit"));
     actionQuit->setShortcut(QKeySequence(QCoreApplication::translate("MainWindow", "Ctrl+Q")));
     actionSave->setText(QCoreApplication::translate("MainWindow", "Save"));
+    actionExport->setText(QCoreApplication::translate("MainWindow", "Export…"));
     actionStart_Stop_2->setText(QCoreApplication::translate("MainWindow", "&Start/Stop"));
     actionStart_Stop_2->setShortcut(
         QKeySequence(QCoreApplication::translate("MainWindow", "Ctrl+S")));

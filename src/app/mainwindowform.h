@@ -22,6 +22,7 @@ public:
     QAction *actionClear = nullptr;
     QAction *actionQuit = nullptr;
     QAction *actionSave = nullptr;
+    QAction *actionExport = nullptr;
     // Placed in no menu and given no shortcut: the user cannot load a capture.
     QAction *actionOpen = nullptr;
     QAction *actionStart_Stop_2 = nullptr;

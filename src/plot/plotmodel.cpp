@@ -4,13 +4,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-// Labels are printable ASCII, so a key that starts with a control byte is a position.
-constexpr char kPositionMark = '\x01';
-
-} // namespace
-
 PlotModel::PlotModel()
     : parser([this](const LineParser::Field *fields, int count, int total) {
         addLine(fields, count, total);
@@ -36,8 +29,7 @@ void PlotModel::clear()
     parser.reset();
     samples.clear();
     meter.clear();
-    keys.clear();
-    names.clear();
+    channels.clear();
     tooMany = false;
     lastRate = 0;
 }
@@ -70,24 +62,6 @@ PlotModel::Frame PlotModel::frame(double windowSeconds) const
     return f;
 }
 
-int PlotModel::channelFor(std::string_view key, int position)
-{
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] == key)
-            return static_cast<int>(i);
-    }
-    if (static_cast<int>(keys.size()) >= History::maxChannels) {
-        tooMany = true;
-        return -1;
-    }
-    keys.emplace_back(key);
-    names.push_back(key.front() == kPositionMark
-                        ? QStringLiteral("ch%1").arg(position + 1)
-                        : QString::fromLatin1(key.data(), static_cast<int>(key.size())));
-    samples.setChannelCount(static_cast<int>(keys.size()));
-    return static_cast<int>(keys.size()) - 1;
-}
-
 void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
 {
     if (total > count)
@@ -97,12 +71,13 @@ void PlotModel::addLine(const LineParser::Field *fields, int count, int total)
     bool any = false;
     for (int i = 0; i < count; ++i) {
         const LineParser::Field &f = fields[i];
-        // Lines hold at most 4,096 bytes, so a position fits in two bytes.
-        const char position[3] = {kPositionMark, char(f.position & 0xff), char(f.position >> 8)};
-        const int channel
-            = channelFor(f.label.empty() ? std::string_view(position, 3) : f.label, f.position);
-        if (channel < 0)
+        const int channel = channels.channelFor(f);
+        if (channel < 0) {
+            tooMany = true;
             continue;
+        }
+        if (channel >= samples.channelCount())
+            samples.setChannelCount(channels.count());
         // A double beyond float's range has no float; the plot shows it at the edge of what it can.
         const double max = std::numeric_limits<float>::max();
         values[channel] = static_cast<float>(std::clamp(f.value, -max, max));

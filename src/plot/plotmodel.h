@@ -1,6 +1,7 @@
 #ifndef PLOTMODEL_H
 #define PLOTMODEL_H
 
+#include "plot/channelmap.h"
 #include "plot/history.h"
 #include "plot/lineparser.h"
 #include "plot/ratemeter.h"
@@ -9,9 +10,6 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QVector>
-
-#include <string>
-#include <string_view>
 
 // The numbers read from the stream since the last clear: channels by label or position, their
 // history, latest values and the sample rate.
@@ -38,7 +36,7 @@ public:
 
     const History &history() const { return samples; }
     int channelCount() const { return samples.channelCount(); }
-    QString channelName(int channel) const { return names.value(channel); }
+    QString channelName(int channel) const { return channels.name(channel); }
     double latest(int channel) const { return latestValues[channel]; }
     // More values in a line, or more labels, than there are channels to show.
     bool tooManyChannels() const { return tooMany; }
@@ -54,13 +52,11 @@ public:
 
 private:
     void addLine(const LineParser::Field *fields, int count, int total);
-    int channelFor(std::string_view key, int position);
 
     LineParser parser;
     History samples;
     RateMeter meter;
-    std::vector<std::string> keys;
-    QVector<QString> names;
+    ChannelMap channels;
     double latestValues[History::maxChannels] = {};
     bool tooMany = false;
     mutable double lastRate = 0;
