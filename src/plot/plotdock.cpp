@@ -63,6 +63,9 @@ PlotDock::PlotDock(QWidget *parent)
     highBox = new RangeBox(body);
     highBox->setObjectName(QStringLiteral("plotHigh"));
     for (QDoubleSpinBox *box : {lowBox, highBox}) {
+        // Room for about ten digits: the row holds the view's choices too.
+        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("-0.00000000"))
+                             + 24);
         box->setEnabled(false);
         box->setKeyboardTracking(false);
     }

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QToolButton>
 #include <QWidgetAction>
 
@@ -31,26 +30,20 @@ ViewControls::ViewControls(QWidget *parent)
     mainsBox->addItem(tr("Notch 60 Hz"), 60.0);
     showBox = new QComboBox(this);
     showBox->setObjectName(QStringLiteral("plotShow"));
-    showBox->addItem(tr("Signal"));
-    showBox->addItem(tr("Envelope"));
-    envelopeBox = new QSpinBox(this);
-    envelopeBox->setObjectName(QStringLiteral("plotEnvelopeMs"));
-    envelopeBox->setRange(50, 500);
-    envelopeBox->setSingleStep(50);
-    envelopeBox->setValue(100);
-    envelopeBox->setSuffix(tr(" ms"));
-    envelopeBox->setKeyboardTracking(false);
-    envelopeBox->setEnabled(false);
-    envelopeBox->setToolTip(tr("The envelope's window: the RMS of the filtered signal over it"));
+    showBox->addItem(tr("Signal"), 0);
+    // The envelope's window, 50 to 500 ms: the RMS of the filtered signal over it.
+    for (int ms : {50, 100, 200, 300, 500})
+        showBox->addItem(tr("Envelope %1 ms").arg(ms), ms);
     for (QWidget *w : {static_cast<QWidget *>(highPassBox), static_cast<QWidget *>(mainsBox),
-                       static_cast<QWidget *>(showBox), static_cast<QWidget *>(envelopeBox)})
+                       static_cast<QWidget *>(showBox)})
         row->addWidget(w);
     mark(highPassBox, false, QString(),
          tr("A causal Butterworth high-pass (fourth order) of the view; the capture stays raw"));
     mark(mainsBox, false, QString(),
          tr("Notches at the mains frequency and its harmonics up to the Nyquist frequency, in the "
             "view only"));
-    mark(showBox, false, QString(), tr("The signal, or its envelope"));
+    mark(showBox, false, QString(),
+         tr("The signal, or its envelope: the RMS of the filtered signal over a window"));
 
     spectrumButton = new QPushButton(tr("Spectrum"), this);
     spectrumButton->setObjectName(QStringLiteral("plotSpectrum"));
@@ -94,8 +87,6 @@ ViewControls::ViewControls(QWidget *parent)
     for (QComboBox *box : {highPassBox, mainsBox, showBox})
         connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
                 &ViewControls::emitSettings);
-    connect(envelopeBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
-            &ViewControls::emitSettings);
     connect(spectrumButton, &QPushButton::toggled, this, &ViewControls::spectrumToggled);
     connect(adcBox, &QCheckBox::toggled, this, [this](bool on) {
         adcLow->setEnabled(on);
@@ -112,8 +103,10 @@ ViewProcessor::Settings ViewControls::settings() const
     ViewProcessor::Settings s;
     s.filter.highPassHz = highPassBox->currentData().toDouble();
     s.filter.mainsHz = mainsBox->currentData().toDouble();
-    s.envelope = showBox->currentIndex() == 1;
-    s.envelopeMs = envelopeBox->value();
+    const int ms = showBox->currentData().toInt();
+    s.envelope = ms > 0;
+    if (s.envelope)
+        s.envelopeMs = ms;
     return s;
 }
 
@@ -124,7 +117,6 @@ bool ViewControls::spectrumShown() const
 
 void ViewControls::emitSettings()
 {
-    envelopeBox->setEnabled(showBox->currentIndex() == 1);
     emit settingsChanged(settings());
 }
 
@@ -164,5 +156,5 @@ void ViewControls::showState(const ViewProcessor &processor)
          tr("Notches at the mains frequency and its harmonics up to the Nyquist frequency, in the "
             "view only"));
     mark(showBox, processor.envelopeRefused(), tr("No envelope: %1").arg(why),
-         tr("The signal, or its envelope"));
+         tr("The signal, or its envelope: the RMS of the filtered signal over a window"));
 }

@@ -9,10 +9,10 @@ class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QPushButton;
-class QSpinBox;
 class QToolButton;
 
-// The plot dock's choice of view: high-pass, mains notch, signal or envelope, the spectrum, and
+// The plot dock's choice of view: high-pass, mains notch, signal or envelope and its window, the
+// spectrum, and
 // the ADC's range for the clipping mark. Each says when the rate keeps it from running.
 class ViewControls : public QWidget
 {
@@ -40,7 +40,6 @@ private:
     QComboBox *highPassBox = nullptr;
     QComboBox *mainsBox = nullptr;
     QComboBox *showBox = nullptr;
-    QSpinBox *envelopeBox = nullptr;
     QPushButton *spectrumButton = nullptr;
     QToolButton *adcButton = nullptr;
     QCheckBox *adcBox = nullptr;

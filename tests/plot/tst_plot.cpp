@@ -112,7 +112,7 @@ void TestPlot::everyViewLeavesTheCapture()
     };
     choose("plotHighPass", 2);
     choose("plotMains", 1);
-    choose("plotShow", 1);
+    choose("plotShow", 2);
     window->findChild<QCheckBox *>("plotAdcStated")->setChecked(true);
     PlotView *view = dock()->view();
     QTRY_VERIFY_WITH_TIMEOUT(dock()->processor().shows(), 10000);

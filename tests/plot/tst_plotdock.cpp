@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -43,19 +42,16 @@ void TestPlotDock::viewsStartRawAndSwitch()
     QVERIFY(!dock.processor().settings().any());
     auto *views = dock.findChild<QStackedWidget *>();
     QCOMPARE(views->currentWidget(), dock.view());
-    auto *envelopeMs = dock.findChild<QSpinBox *>(QStringLiteral("plotEnvelopeMs"));
-    QCOMPARE(envelopeMs->value(), 100);
-    QVERIFY(!envelopeMs->isEnabled());
+    auto *show = dock.findChild<QComboBox *>(QStringLiteral("plotShow"));
+    QCOMPARE(show->currentIndex(), 0);
     dock.findChild<QComboBox *>(QStringLiteral("plotHighPass"))->setCurrentIndex(1);
     dock.findChild<QComboBox *>(QStringLiteral("plotMains"))->setCurrentIndex(2);
-    dock.findChild<QComboBox *>(QStringLiteral("plotShow"))->setCurrentIndex(1);
-    QVERIFY(envelopeMs->isEnabled());
-    envelopeMs->setValue(250);
+    show->setCurrentIndex(show->findData(200));
     const ViewProcessor::Settings s = dock.processor().settings();
     QCOMPARE(s.filter.highPassHz, 10.0);
     QCOMPARE(s.filter.mainsHz, 60.0);
     QVERIFY(s.envelope);
-    QCOMPARE(s.envelopeMs, 250);
+    QCOMPARE(s.envelopeMs, 200);
     dock.findChild<QPushButton *>(QStringLiteral("plotSpectrum"))->click();
     QCOMPARE(views->currentWidget(), dock.spectrumView());
     dock.findChild<QPushButton *>(QStringLiteral("plotSpectrum"))->click();
