@@ -5,12 +5,24 @@
 #include <liquid/liquid.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 // Fourth order: 24 dB an octave below the cut-off, as EMG's usual high-pass.
 constexpr unsigned kHighPassOrder = 4;
+
+// liquid's complex is std::complex<float> under libstdc++ and a struct of two floats elsewhere
+// (MSVC): the same two floats either way.
+static_assert(sizeof(liquid_float_complex) == 2 * sizeof(float), "two floats");
+liquid_float_complex complexOf(double re, double im)
+{
+    const float parts[2] = {float(re), float(im)};
+    liquid_float_complex z;
+    std::memcpy(static_cast<void *>(&z), parts, sizeof z);
+    return z;
+}
 
 } // namespace
 
@@ -54,15 +66,15 @@ void ViewFilter::design(const Settings &settings, double rate, int channels)
         const double r = 1 - kPi * notchWidthHz / rate;
         for (int h = 1; h * settings.mainsHz < rate / 2 - notchWidthHz; ++h) {
             const double w = 2 * kPi * h * settings.mainsHz / rate;
-            std::complex<float> zeros[2]
-                = {std::polar(1.0f, float(w)), std::polar(1.0f, float(-w))};
-            std::complex<float> poles[2]
-                = {std::polar(float(r), float(w)), std::polar(float(r), float(-w))};
+            liquid_float_complex zeros[2]
+                = {complexOf(std::cos(w), std::sin(w)), complexOf(std::cos(w), -std::sin(w))};
+            liquid_float_complex poles[2] = {complexOf(r * std::cos(w), r * std::sin(w)),
+                                             complexOf(r * std::cos(w), -r * std::sin(w))};
             // Unity gain at 0 Hz: (1 - 2cos w + 1) / (1 - 2r cos w + r²).
             const double gain = (1 - 2 * r * std::cos(w) + r * r) / (2 - 2 * std::cos(w));
             float sb[3];
             float sa[3];
-            iirdes_dzpk2sosf(zeros, poles, 2, std::complex<float>(float(gain), 0), sb, sa);
+            iirdes_dzpk2sosf(zeros, poles, 2, complexOf(gain, 0), sb, sa);
             b.insert(b.end(), sb, sb + 3);
             a.insert(a.end(), sa, sa + 3);
             ++mainsNotches;
