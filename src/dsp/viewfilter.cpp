@@ -64,7 +64,7 @@ void ViewFilter::design(const Settings &settings, double rate, int channels)
         // 50 Hz one takes 8 dB off 120 Hz): each notch is a pair of zeros on the unit circle at
         // a harmonic with its poles just inside, which liquid turns into a section.
         const double r = 1 - kPi * notchWidthHz / rate;
-        for (int h = 1; h * settings.mainsHz < rate / 2 - notchWidthHz; ++h) {
+        for (int h = 1; h <= maxNotches && h * settings.mainsHz < rate / 2 - notchWidthHz; ++h) {
             const double w = 2 * kPi * h * settings.mainsHz / rate;
             liquid_float_complex zeros[2]
                 = {complexOf(std::cos(w), std::sin(w)), complexOf(std::cos(w), -std::sin(w))};

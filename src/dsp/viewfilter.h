@@ -24,6 +24,9 @@ public:
     static double rateNeeded(double hz) { return 2.5 * hz; }
     // The notches' width, in Hz at their -3 dB points.
     static constexpr double notchWidthHz = 3;
+    // Harmonics notched at most: up to 2 kHz at 50 Hz, far above EMG's band, and each a section
+    // run for every sample (at 57,000 samples/s, a notch up to Nyquist would be 570 of them).
+    static constexpr int maxNotches = 40;
 
     ViewFilter();
     ~ViewFilter();

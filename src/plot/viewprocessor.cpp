@@ -9,7 +9,7 @@
 namespace {
 
 // The clipping's share of a step: raw samples times channels.
-constexpr std::int64_t kClipWorkPerStep = 1'000'000;
+constexpr std::int64_t kClipWorkPerStep = 500'000;
 
 } // namespace
 

@@ -38,8 +38,8 @@ public:
 
     // A rate this far from the design's designs the filters again.
     static constexpr double redesignShare = 0.02;
-    // A frame's work, in samples times filter sections: a few milliseconds at most.
-    static constexpr std::int64_t workPerStep = 3'000'000;
+    // A frame's work, in samples times filter sections: about 6 ms on a slow core.
+    static constexpr std::int64_t workPerStep = 1'000'000;
 
     void setSettings(const Settings &settings);
     const Settings &settings() const { return wanted; }

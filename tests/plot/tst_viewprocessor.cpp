@@ -173,7 +173,7 @@ void TestViewProcessor::catchUpIsBounded()
     processor.step(model, 30);
     const std::int64_t first = processor.end() - processor.offset();
     QVERIFY(first > 0);
-    // 99 notches, the high-pass's two sections and the envelope: a few thousand samples a step.
+    // 40 notches, the high-pass's two sections and the envelope: a few thousand samples a step.
     QVERIFY2(first < 30000, qPrintable(QString::number(first)));
     for (int i = 0; i < 100 && processor.end() < model.history().sampleCount(); ++i)
         processor.step(model, 30);
