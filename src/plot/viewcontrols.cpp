@@ -20,12 +20,12 @@ ViewControls::ViewControls(QWidget *parent)
 
     highPassBox = new QComboBox(this);
     highPassBox->setObjectName(QStringLiteral("plotHighPass"));
-    highPassBox->addItem(tr("No high-pass"), 0.0);
-    highPassBox->addItem(tr("High-pass 10 Hz"), 10.0);
-    highPassBox->addItem(tr("High-pass 20 Hz"), 20.0);
+    highPassBox->addItem(tr("HP off"), 0.0);
+    highPassBox->addItem(tr("HP 10 Hz"), 10.0);
+    highPassBox->addItem(tr("HP 20 Hz"), 20.0);
     mainsBox = new QComboBox(this);
     mainsBox->setObjectName(QStringLiteral("plotMains"));
-    mainsBox->addItem(tr("No notch"), 0.0);
+    mainsBox->addItem(tr("Notch off"), 0.0);
     mainsBox->addItem(tr("Notch 50 Hz"), 50.0);
     mainsBox->addItem(tr("Notch 60 Hz"), 60.0);
     showBox = new QComboBox(this);
@@ -38,7 +38,8 @@ ViewControls::ViewControls(QWidget *parent)
                        static_cast<QWidget *>(showBox)})
         row->addWidget(w);
     mark(highPassBox, false, QString(),
-         tr("A causal Butterworth high-pass (fourth order) of the view; the capture stays raw"));
+         tr("High-pass (HP): a causal fourth-order Butterworth, in the view only; the capture "
+            "stays raw"));
     mark(mainsBox, false, QString(),
          tr("Notches at the mains frequency and its harmonics up to the Nyquist frequency, in the "
             "view only"));
@@ -151,7 +152,8 @@ void ViewControls::showState(const ViewProcessor &processor)
 {
     const QString why = processor.refusal();
     mark(highPassBox, processor.highPassRefused(), tr("Not filtered: %1").arg(why),
-         tr("A causal Butterworth high-pass (fourth order) of the view; the capture stays raw"));
+         tr("High-pass (HP): a causal fourth-order Butterworth, in the view only; the capture "
+            "stays raw"));
     mark(mainsBox, processor.mainsRefused(), tr("Not filtered: %1").arg(why),
          tr("Notches at the mains frequency and its harmonics up to the Nyquist frequency, in the "
             "view only"));

@@ -1,5 +1,6 @@
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"
+#include "plot/spectrumview.h"
 #include "plot/viewprocessor.h"
 
 #include <QtTest>
@@ -40,6 +41,8 @@ private slots:
     void pauseOutlivesTheHistory();
     void processedViewIsDrawn_data();
     void processedViewIsDrawn();
+    void spectrumReadout_data();
+    void spectrumReadout();
 };
 
 void TestPlotView::beyondTheRange_data()
@@ -252,6 +255,45 @@ void TestPlotView::processedViewIsDrawn()
         QVERIFY2(top <= rowOf(90) && bottom >= rowOf(-90),
                  qPrintable(QStringLiteral("rows %1..%2").arg(top).arg(bottom)));
     }
+}
+
+void TestPlotView::spectrumReadout_data()
+{
+    QTest::addColumn<double>("rate"); // 0: every delivery at one moment, so none is measured
+    QTest::addColumn<QString>("readout");
+    QTest::newRow("a quarter at 50 Hz") << 1000.0 << "ch1 mains 50 Hz: 25 %";
+    QTest::newRow("no rate") << 0.0 << "ch1: no spectrum until a sample rate is measured";
+}
+
+// 50 Hz of amplitude 100 beside 173 Hz of 173.2: a quarter of the power in the mains line.
+void TestPlotView::spectrumReadout()
+{
+    QFETCH(double, rate);
+    QFETCH(QString, readout);
+    static std::int64_t now = 0;
+    now = 0;
+    PlotModel model;
+    model.setClock([] { return now; });
+    const double pi = 3.14159265358979323846;
+    std::int64_t sample = 0;
+    for (int tick = 0; tick < 20; ++tick) {
+        QByteArray bytes;
+        for (int k = 0; k < 100; ++k, ++sample) {
+            const double t = double(sample) / 1000;
+            bytes
+                += QByteArray::number(
+                       100 * std::sin(2 * pi * 50 * t) + 173.2 * std::sin(2 * pi * 173 * t), 'f', 3)
+                + '\n';
+        }
+        if (rate > 0)
+            now += 100;
+        model.append(bytes);
+    }
+    SpectrumView view(&model);
+    view.resize(600, 300);
+    view.refresh();
+    QCOMPARE(view.readouts(), QStringList{readout});
+    view.grab();
 }
 
 QTEST_MAIN(TestPlotView)
