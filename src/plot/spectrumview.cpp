@@ -83,10 +83,13 @@ void SpectrumView::refresh()
             continue;
         }
         const Spectrum::Mains m = s.mains();
-        texts
-            << (m.hz > 0
-                    ? tr("%1 mains %2 Hz: %3 %").arg(name).arg(m.hz).arg(std::lround(m.share * 100))
-                    : tr("%1 mains: no signal").arg(name));
+        const long percent = std::lround(m.share * 100);
+        if (m.hz == 0)
+            texts << tr("%1 mains: no signal").arg(name);
+        else if (percent < 1) // which of 50 and 60 Hz leads is noise
+            texts << tr("%1 mains: under 1 %").arg(name);
+        else
+            texts << tr("%1 mains %2 Hz: %3 %").arg(name).arg(m.hz).arg(percent);
     }
     update();
     emit refreshed();
