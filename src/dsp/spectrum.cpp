@@ -97,10 +97,11 @@ bool Spectrum::compute(const std::function<bool(std::int64_t, float *)> &sample,
     }
     spgramf_get_psd_mag(periodogram->q, shifted.data());
     // liquid gives -fs/2 .. fs/2; a real signal's two halves are alike, and the upper is kept.
-    bins.assign(std::size_t(size / 2 + 1), 0.f);
-    for (int i = 0; i < size / 2; ++i)
-        bins[std::size_t(i)] = shifted[std::size_t(size / 2 + i)];
-    bins[std::size_t(size / 2)] = shifted[0];
+    const auto half = std::size_t(size) / 2;
+    bins.assign(half + 1, 0.f);
+    for (std::size_t i = 0; i < half; ++i)
+        bins[i] = shifted[half + i];
+    bins[half] = shifted[0];
     return true;
 }
 

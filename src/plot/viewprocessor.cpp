@@ -125,9 +125,9 @@ bool ViewProcessor::step(const PlotModel &model, double windowSeconds)
         restart(model, windowSeconds, designRate);
     processed.setChannelCount(channels);
 
-    const int sections = 2 + filter.notchCount() + (filter.highPassOn() ? 2 : 0);
+    const std::int64_t sections = 2 + filter.notchCount() + (filter.highPassOn() ? 2 : 0);
     const std::int64_t most
-        = std::max<std::int64_t>(1, workPerStep / (sections * std::max(1, channels)));
+        = std::max<std::int64_t>(1, workPerStep / (sections * std::max<std::int64_t>(1, channels)));
     const std::int64_t from = this->end();
     const std::int64_t to = std::min(end, from + most);
     float values[History::maxChannels];

@@ -68,9 +68,8 @@ public:
     bool envelopeRefused() const { return wanted.envelope && !(designRate > 0); }
     double rate() const { return designRate; }
 
-    // The share of samples [first, end) of a channel that clipped (raw samples).
-    double clipShare(const PlotModel &model, int channel, std::int64_t first,
-                     std::int64_t end) const;
+    // The share of samples [from, to) of a channel that clipped (raw samples).
+    double clipShare(const PlotModel &model, int channel, std::int64_t from, std::int64_t to) const;
 
 private:
     void restart(const PlotModel &model, double windowSeconds, double rate);
