@@ -24,9 +24,9 @@ public:
     static double rateNeeded(double hz) { return 2.5 * hz; }
     // The notches' width, in Hz at their -3 dB points.
     static constexpr double notchWidthHz = 3;
-    // Harmonics notched at most: up to 2 kHz at 50 Hz, far above EMG's band, and each a section
+    // Harmonics notched at most: up to 1.5 kHz at 50 Hz, far above EMG's band, and each a section
     // run for every sample (at 57,000 samples/s, a notch up to Nyquist would be 570 of them).
-    static constexpr int maxNotches = 40;
+    static constexpr int maxNotches = 30;
 
     ViewFilter();
     ~ViewFilter();

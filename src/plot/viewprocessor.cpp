@@ -120,8 +120,10 @@ bool ViewProcessor::step(const PlotModel &model, double windowSeconds)
         restart(model, windowSeconds, rate > 0 ? rate : designRate);
     if (!running)
         return fresh;
-    // The raw samples to go on from have left the history (a long pause): start again there.
-    if (this->end() < held)
+    // The raw samples to go on from have left the history, or the window (the plot was hidden
+    // or paused): start again at the window's left edge rather than work through what is past.
+    const std::int64_t windowFirst = end - std::int64_t(std::ceil(windowSeconds * designRate)) - 1;
+    if (this->end() < std::max(held, windowFirst))
         restart(model, windowSeconds, designRate);
     processed.setChannelCount(channels);
 

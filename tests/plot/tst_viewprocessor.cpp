@@ -173,12 +173,20 @@ void TestViewProcessor::catchUpIsBounded()
     processor.step(model, 30);
     const std::int64_t first = processor.end() - processor.offset();
     QVERIFY(first > 0);
-    // 40 notches, the high-pass's two sections and the envelope: a few thousand samples a step.
+    // 30 notches, the high-pass's two sections and the envelope: a few thousand samples a step.
     QVERIFY2(first < 30000, qPrintable(QString::number(first)));
     for (int i = 0; i < 100 && processor.end() < model.history().sampleCount(); ++i)
         processor.step(model, 30);
     QCOMPARE(processor.end(), model.history().sampleCount());
     QCOMPARE(processor.offset(), 0);
+    // Not stepped for 6 s, as while hidden: it starts again at the 2 s window's left edge.
+    for (int tick = 0; tick < 600; ++tick) {
+        clockMs += 10;
+        model.append(QByteArray("1\n").repeated(100));
+    }
+    processor.step(model, 2);
+    QVERIFY2(processor.offset() >= model.history().sampleCount() - 20100,
+             qPrintable(QString::number(model.history().sampleCount() - processor.offset())));
 }
 
 QTEST_MAIN(TestViewProcessor)
