@@ -51,7 +51,9 @@ install_packages() {
 }
 
 install_build_packages() {
-    install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev libedf-dev "$@"
+    # libedf-dev: the exports' EDF+ and BDF+ files (EDFlib); libliquid-dev: the plot's filters
+    # and spectra (liquid-dsp).
+    install_packages cmake make g++ qtbase5-dev libqt5serialport5-dev libedf-dev libliquid-dev "$@"
 }
 
 # Configures from the preset the first time; later calls re-apply the preset quietly, which

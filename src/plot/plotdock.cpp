@@ -2,6 +2,8 @@
 
 #include "plot/plotview.h"
 #include "plot/rangebox.h"
+#include "plot/spectrumview.h"
+#include "plot/viewcontrols.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -12,6 +14,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 PlotDock::PlotDock(QWidget *parent)
@@ -48,6 +51,10 @@ PlotDock::PlotDock(QWidget *parent)
     windowBox->setToolTip(tr("How much time the view shows"));
     controls->addWidget(windowBox);
 
+    // Off by default: the plot opens on the raw signal.
+    viewControls = new ViewControls(body);
+    controls->addWidget(viewControls);
+
     fixedBox = new QCheckBox(tr("Fixed range"), body);
     fixedBox->setObjectName(QStringLiteral("plotFixed"));
     controls->addWidget(fixedBox);
@@ -56,6 +63,9 @@ PlotDock::PlotDock(QWidget *parent)
     highBox = new RangeBox(body);
     highBox->setObjectName(QStringLiteral("plotHigh"));
     for (QDoubleSpinBox *box : {lowBox, highBox}) {
+        // Room for about ten digits: the row holds the view's choices too.
+        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("-0.00000000"))
+                             + 24);
         box->setEnabled(false);
         box->setKeyboardTracking(false);
     }
@@ -67,13 +77,34 @@ PlotDock::PlotDock(QWidget *parent)
     controls->addStretch(1);
     column->addLayout(controls);
 
-    plotView = new PlotView(&plotModel, body);
-    column->addWidget(plotView, 1);
+    views = new QStackedWidget(body);
+    plotView = new PlotView(&plotModel, views);
+    plotView->setProcessor(&viewProcessor);
+    spectrum = new SpectrumView(&plotModel, views);
+    views->addWidget(plotView);
+    views->addWidget(spectrum);
+    column->addWidget(views, 1);
     setWidget(body);
+
+    connect(viewControls, &ViewControls::settingsChanged, this,
+            [this](const ViewProcessor::Settings &settings) {
+                viewProcessor.setSettings(settings);
+                plotView->dataChanged();
+            });
+    connect(viewControls, &ViewControls::adcLimitsChanged, this, [this](double lo, double hi) {
+        viewProcessor.setAdcLimits(lo, hi);
+        plotView->dataChanged();
+    });
+    connect(viewControls, &ViewControls::spectrumToggled, this, [this](bool shown) {
+        views->setCurrentWidget(shown ? static_cast<QWidget *>(spectrum) : plotView);
+    });
+    connect(plotView, &PlotView::framePainted, this,
+            [this] { viewControls->showState(viewProcessor); });
 
     connect(pauseButton, &QPushButton::toggled, this, [this](bool paused) {
         pauseButton->setText(paused ? tr("Resume") : tr("Pause"));
         plotView->setPaused(paused);
+        spectrum->setPaused(paused);
     });
     connect(windowBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this] { plotView->setWindowSeconds(windowBox->currentData().toDouble()); });
@@ -97,8 +128,9 @@ PlotDock::PlotDock(QWidget *parent)
 
 PlotDock::~PlotDock()
 {
-    // The view draws from the model, a member that dies before the children do: it goes first.
-    delete plotView;
+    // The views draw from the model and the processor, members that die before the children do:
+    // they go first.
+    delete views;
 }
 
 void PlotDock::append(const QByteArray &data)
@@ -110,6 +142,7 @@ void PlotDock::append(const QByteArray &data)
 void PlotDock::clear()
 {
     plotModel.clear();
+    viewProcessor.clear();
     pauseButton->setChecked(false);
     plotView->cleared();
 }

@@ -2,10 +2,14 @@
 #define PLOTDOCK_H
 
 #include "plot/plotmodel.h"
+#include "plot/viewprocessor.h"
 
 #include <QDockWidget>
 
 class PlotView;
+class QStackedWidget;
+class SpectrumView;
+class ViewControls;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -28,13 +32,19 @@ public:
 
     const PlotModel &model() const { return plotModel; }
     PlotView *view() const { return plotView; }
+    SpectrumView *spectrumView() const { return spectrum; }
+    const ViewProcessor &processor() const { return viewProcessor; }
 
 private:
     void applyRange();
     void makeRoom(bool visible);
 
     PlotModel plotModel;
+    ViewProcessor viewProcessor;
     PlotView *plotView = nullptr;
+    SpectrumView *spectrum = nullptr;
+    QStackedWidget *views = nullptr;
+    ViewControls *viewControls = nullptr;
     QPushButton *pauseButton = nullptr;
     QComboBox *windowBox = nullptr;
     QCheckBox *fixedBox = nullptr;

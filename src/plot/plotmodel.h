@@ -42,6 +42,12 @@ public:
     bool tooManyChannels() const { return tooMany; }
     // Measured over the last seconds; 0 when nothing arrives.
     double rate() const;
+    // The rate last measured, kept once the samples stop; 0 before any was.
+    double measuredRate() const
+    {
+        rate();
+        return lastRate;
+    }
     // For the time axis: the rate last measured, or a guess until one is.
     double axisRate(double windowSeconds) const;
     Frame frame(double windowSeconds) const;

@@ -1,6 +1,7 @@
 #include "plot/plotview.h"
 
 #include "plot/plotmodel.h"
+#include "plot/viewprocessor.h"
 
 #include <QLocale>
 #include <QPaintEvent>
@@ -121,6 +122,21 @@ void PlotView::setAutoRange()
     update();
 }
 
+void PlotView::setProcessor(ViewProcessor *p)
+{
+    processor = p;
+    update();
+}
+
+QStringList PlotView::legendTexts() const
+{
+    QStringList texts;
+    for (const LegendEntry &e : legendEntries)
+        texts << QStringList{e.name, e.value, e.note}.join(QLatin1Char(' ')).trimmed();
+    texts << legendStatus;
+    return texts;
+}
+
 void PlotView::dataChanged()
 {
     dirty = true;
@@ -152,6 +168,8 @@ void PlotView::frameTick()
 {
     if (paused)
         return;
+    if (processor && processor->step(*model, window))
+        dirty = true;
     // The measured rate falls once the samples stop: a frame now and then shows it.
     if (dirty || ++idleFrames >= 500 / kFrameMs) {
         update();
@@ -176,6 +194,10 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
         frame.end = std::min(frame.end, model->history().sampleCount());
     else
         frame = model->frame(window);
+    if (!paused && processor && processor->shows()) {
+        for (int c = 0; c < frame.channels; ++c)
+            frame.latest[c] = processor->latest(c);
+    }
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     const QFontMetrics fm = fontMetrics();
@@ -213,11 +235,14 @@ PlotView::Geometry PlotView::layOut(const QFontMetrics &fm) const
 
 void PlotView::takeSamples(const Geometry &g)
 {
-    const History &history = model->history();
+    // The processed view's samples are numbered from its offset in the raw ones.
+    const bool processed = processor && processor->shows();
+    const History &history = processed ? processor->history() : model->history();
+    const std::int64_t shift = processed ? processor->offset() : 0;
     const int channels = frame.channels;
     taken = Taken{g.columns, g.first, g.span, channels};
     const std::int64_t oldest = std::max<std::int64_t>(0, std::int64_t(std::floor(g.first)));
-    samplesGone = oldest < frame.end && history.firstHeld(g.span / g.columns) > oldest;
+    samplesGone = oldest < frame.end && history.firstHeld(g.span / g.columns) + shift > oldest;
     dataLo = HUGE_VAL;
     dataHi = -HUGE_VAL;
     if (rawMode(g)) {
@@ -229,7 +254,7 @@ void PlotView::takeSamples(const Geometry &g)
             float *out = raw.data() + std::ptrdiff_t(c) * rawCount;
             for (int k = 0; k < rawCount; ++k) {
                 float v = 0;
-                if (history.value(c, rawFirst + k, &v)) {
+                if (history.value(c, rawFirst + k - shift, &v)) {
                     out[k] = v;
                     dataLo = std::min<double>(dataLo, v);
                     dataHi = std::max<double>(dataHi, v);
@@ -245,7 +270,7 @@ void PlotView::takeSamples(const Geometry &g)
     for (int c = 0; c < channels; ++c) {
         float *l = lo.data() + std::ptrdiff_t(c) * g.columns;
         float *h = hi.data() + std::ptrdiff_t(c) * g.columns;
-        history.columns(c, g.first, g.span, g.columns, l, h);
+        history.columns(c, g.first - double(shift), g.span, g.columns, l, h);
         for (int x = 0; x < g.columns; ++x) {
             if (l[x] <= h[x]) {
                 dataLo = std::min<double>(dataLo, l[x]);
@@ -425,6 +450,12 @@ int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
         legendStatus = tr("Paused") + QStringLiteral(" · ") + legendStatus;
     if (model->tooManyChannels())
         legendStatus = tr("Showing the first 8 channels") + QStringLiteral(" · ") + legendStatus;
+    legendWarns = paused || beyond || model->tooManyChannels();
+    if (processor && !processor->stateText().isEmpty()) {
+        legendStatus = processor->stateText() + QStringLiteral(" · ") + legendStatus;
+        legendWarns = legendWarns || !processor->refusal().isEmpty();
+    }
+    const auto windowFirst = std::int64_t(std::floor(double(frame.end) - window * frame.axisRate));
     const int line = fm.height() + 2;
     const int statusWidth = fm.horizontalAdvance(legendStatus) + 16;
     // A value keeps its room as its digits change, so that the entries do not jump about.
@@ -434,10 +465,17 @@ int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
     int row = 0;
     for (int c = 0; c < frame.channels; ++c) {
         LegendEntry entry{model->channelName(c), QString::number(frame.latest[c], 'g', 6),
-                          QPoint()};
+                          QString(), QPoint()};
+        if (processor) {
+            const double share = processor->clipShare(*model, c, windowFirst, frame.end);
+            if (share > 0)
+                entry.note = share < 0.01 ? tr("clipping <1 %")
+                                          : tr("clipping %1 %").arg(std::lround(share * 100));
+        }
         const int nameWidth = fm.horizontalAdvance(entry.name);
+        const int noteWidth = entry.note.isEmpty() ? 0 : fm.horizontalAdvance(entry.note) + 6;
         const int entryWidth = fm.height() + nameWidth + 8
-            + std::max(valueWidth, fm.horizontalAdvance(entry.value)) + 14;
+            + std::max(valueWidth, fm.horizontalAdvance(entry.value)) + noteWidth + 14;
         const int room = width - (row == 0 ? statusWidth : 0);
         if (x > 0 && x + entryWidth > room) {
             ++row;
@@ -460,10 +498,20 @@ void PlotView::drawLegend(QPainter &p, const QRect &area)
         p.fillRect(QRect(e.at.x(), e.at.y() + 2, box, box), channelColor(c));
         const int textX = e.at.x() + box + 4;
         p.drawText(QPoint(textX, e.at.y() + fm.ascent()), e.name);
-        p.drawText(QPoint(textX + fm.horizontalAdvance(e.name) + 4, e.at.y() + fm.ascent()),
-                   e.value);
+        const int valueX = textX + fm.horizontalAdvance(e.name) + 4;
+        p.drawText(QPoint(valueX, e.at.y() + fm.ascent()), e.value);
+        if (!e.note.isEmpty()) {
+            // After the value's room, so that it stays put as the digits change.
+            const int noteX = valueX
+                + std::max(fm.horizontalAdvance(QStringLiteral("-0000.00")),
+                           fm.horizontalAdvance(e.value))
+                + 6;
+            p.setPen(QColor(0xB0, 0x30, 0x00));
+            p.drawText(QPoint(noteX, e.at.y() + fm.ascent()), e.note);
+            p.setPen(Qt::black);
+        }
     }
-    p.setPen(paused || beyond || model->tooManyChannels() ? QColor(0xB0, 0x30, 0x00) : Qt::black);
+    p.setPen(legendWarns ? QColor(0xB0, 0x30, 0x00) : Qt::black);
     p.drawText(QPoint(area.right() - 2 - fm.horizontalAdvance(legendStatus), 4 + fm.ascent()),
                legendStatus);
 }

@@ -4,11 +4,14 @@
 #include "plot/plotmodel.h"
 
 #include <QImage>
+#include <QStringList>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
 
 #include <cstdint>
+
+class ViewProcessor;
 
 // Draws the model's channels over the chosen time window, newest at the right, at most 25 times
 // a second and only while shown; each pixel column spans the minimum to the maximum it covers.
@@ -41,6 +44,11 @@ public:
     QRect plotArea() const { return shownArea; }
     // The last frame drew values beyond the fixed range at its edge.
     bool beyondRange() const { return beyond; }
+
+    // What shows instead of the raw samples, and where they clip; not owned. Null: raw only.
+    void setProcessor(ViewProcessor *processor);
+    // The legend's texts of the last frame: an entry a channel, then the status.
+    QStringList legendTexts() const;
 
     // New samples arrived; the next frame shows them.
     void dataChanged();
@@ -89,6 +97,7 @@ private:
     bool rawMode(const Geometry &g) const { return g.span / g.columns < 2; }
 
     const PlotModel *model;
+    ViewProcessor *processor = nullptr;
     QTimer frameTimer;
     double window = 5;
     bool paused = false;
@@ -131,10 +140,12 @@ private:
     {
         QString name;
         QString value;
+        QString note; // clipping
         QPoint at;
     };
     QVector<LegendEntry> legendEntries;
     QString legendStatus;
+    bool legendWarns = false;
 };
 
 #endif // PLOTVIEW_H

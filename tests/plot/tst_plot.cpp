@@ -1,10 +1,13 @@
 #include "app/mainwindow.h"
 #include "plot/plotdock.h"
 #include "plot/plotview.h"
+#include "plot/spectrumview.h"
 #include "simulateddevice.h"
 #include "windowprobe.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 #include <QtTest>
 
@@ -59,6 +62,7 @@ private slots:
     }
     void valuesSentAreHeld_data();
     void valuesSentAreHeld();
+    void everyViewLeavesTheCapture();
     void pauseKeepsTheView();
     void clearEmptiesThePlot();
     void hiddenDrawsNothing();
@@ -96,6 +100,41 @@ void TestPlot::valuesSentAreHeld()
     }
     QCOMPARE(dock()->model().latest(channels - 1),
              lines[lines.size() - 2].trimmed().split(',').last().toDouble());
+}
+
+// The filtered envelope, then the spectrum, shown while the device streams: the capture and the
+// raw history hold every byte and value as sent.
+void TestPlot::everyViewLeavesTheCapture()
+{
+    stream(3);
+    auto choose = [&](const char *name, int index) {
+        window->findChild<QComboBox *>(name)->setCurrentIndex(index);
+    };
+    choose("plotHighPass", 2);
+    choose("plotMains", 1);
+    choose("plotShow", 2);
+    window->findChild<QCheckBox *>("plotAdcStated")->setChecked(true);
+    PlotView *view = dock()->view();
+    QTRY_VERIFY_WITH_TIMEOUT(dock()->processor().shows(), 10000);
+    const std::int64_t processedFrom = dock()->processor().end();
+    QTRY_VERIFY_WITH_TIMEOUT(dock()->processor().end() > processedFrom + 1000, 10000);
+    QTRY_VERIFY(view->legendTexts().last().contains("Envelope"));
+    window->findChild<QPushButton *>("plotSpectrum")->click();
+    QSignalSpy spectra(dock()->spectrumView(), &SpectrumView::refreshed);
+    QTRY_VERIFY_WITH_TIMEOUT(spectra.count() >= 3, 10000);
+    QVERIFY(dock()->spectrumView()->readouts().first().contains("mains"));
+    stopStream();
+    QVERIFY(capturedBytes() == sent());
+    const QList<QByteArray> lines = sent().split('\r');
+    QCOMPARE(history().sampleCount(), lines.size() - 1);
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QList<QByteArray> values = lines[i].trimmed().split(',');
+        for (int c = 0; c < 3; ++c) {
+            float held = 0;
+            QVERIFY(history().value(c, i, &held));
+            QCOMPARE(held, values[c].toFloat());
+        }
+    }
 }
 
 void TestPlot::pauseKeepsTheView()

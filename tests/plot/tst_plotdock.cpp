@@ -1,9 +1,12 @@
 #include "plot/plotdock.h"
 #include "plot/plotview.h"
+#include "plot/spectrumview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QtTest>
 
 // The dock's controls reach the view, whatever the values.
@@ -13,6 +16,7 @@ class TestPlotDock : public QObject
 
 private slots:
     void windowChoice();
+    void viewsStartRawAndSwitch();
     void fixingKeepsTheRange_data();
     void fixingKeepsTheRange();
     void lowNotBelowHighIsRefused();
@@ -28,6 +32,30 @@ void TestPlotDock::windowChoice()
         choice->setCurrentIndex(choice->findData(seconds));
         QCOMPARE(dock.view()->windowSeconds(), double(seconds));
     }
+}
+
+// The plot opens on the raw signal; each choice reaches the processor, and the spectrum takes
+// the plot's place.
+void TestPlotDock::viewsStartRawAndSwitch()
+{
+    PlotDock dock;
+    QVERIFY(!dock.processor().settings().any());
+    auto *views = dock.findChild<QStackedWidget *>();
+    QCOMPARE(views->currentWidget(), dock.view());
+    auto *show = dock.findChild<QComboBox *>(QStringLiteral("plotShow"));
+    QCOMPARE(show->currentIndex(), 0);
+    dock.findChild<QComboBox *>(QStringLiteral("plotHighPass"))->setCurrentIndex(1);
+    dock.findChild<QComboBox *>(QStringLiteral("plotMains"))->setCurrentIndex(2);
+    show->setCurrentIndex(show->findData(200));
+    const ViewProcessor::Settings s = dock.processor().settings();
+    QCOMPARE(s.filter.highPassHz, 10.0);
+    QCOMPARE(s.filter.mainsHz, 60.0);
+    QVERIFY(s.envelope);
+    QCOMPARE(s.envelopeMs, 200);
+    dock.findChild<QPushButton *>(QStringLiteral("plotSpectrum"))->click();
+    QCOMPARE(views->currentWidget(), dock.spectrumView());
+    dock.findChild<QPushButton *>(QStringLiteral("plotSpectrum"))->click();
+    QCOMPARE(views->currentWidget(), dock.view());
 }
 
 void TestPlotDock::fixingKeepsTheRange_data()

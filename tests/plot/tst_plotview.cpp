@@ -1,5 +1,7 @@
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"
+#include "plot/spectrumview.h"
+#include "plot/viewprocessor.h"
 
 #include <QtTest>
 
@@ -37,6 +39,10 @@ private slots:
     void spikeAtItsColumn();
     void pauseOutlivesTheHistory_data();
     void pauseOutlivesTheHistory();
+    void processedViewIsDrawn_data();
+    void processedViewIsDrawn();
+    void spectrumReadout_data();
+    void spectrumReadout();
 };
 
 void TestPlotView::beyondTheRange_data()
@@ -158,6 +164,136 @@ void TestPlotView::pauseOutlivesTheHistory()
     QVERIFY(view.pausedSamplesGone());
     view.setPaused(false);
     QVERIFY(!view.pausedSamplesGone());
+}
+
+void TestPlotView::processedViewIsDrawn_data()
+{
+    QTest::addColumn<double>("rate"); // 0: every delivery at one moment, so none is measured
+    QTest::addColumn<double>("highPass");
+    QTest::addColumn<double>("mains");
+    QTest::addColumn<bool>("envelope");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("flat"); // channel 1 drawn as its envelope, not as the sine
+    QTest::newRow("raw") << 1000.0 << 0.0 << 0.0 << false << "1,000 samples/s" << false;
+    QTest::newRow("envelope") << 1000.0 << 0.0 << 0.0 << true << "Envelope 100 ms" << true;
+    QTest::newRow("high-passed envelope")
+        << 1000.0 << 20.0 << 60.0 << true << "High-pass 20 Hz · 60 Hz notch · Envelope" << true;
+    QTest::newRow("notch at too low a rate")
+        << 80.0 << 0.0 << 50.0 << false << "Not filtered: a 50 Hz notch needs 125 samples/s"
+        << false;
+    QTest::newRow("no rate") << 0.0 << 20.0 << 0.0 << true
+                             << "Not filtered: the view waits for a sample rate" << false;
+}
+
+// The processed samples reach the pixels and the legend; what cannot run says so, and the raw
+// signal shows instead. Channel 2 clips, and its entry says how much.
+void TestPlotView::processedViewIsDrawn()
+{
+    QFETCH(double, rate);
+    QFETCH(double, highPass);
+    QFETCH(double, mains);
+    QFETCH(bool, envelope);
+    QFETCH(QString, status);
+    QFETCH(bool, flat);
+    static std::int64_t now = 0;
+    now = 0;
+    PlotModel model;
+    model.setClock([] { return now; });
+    ViewProcessor processor;
+    ViewProcessor::Settings settings;
+    settings.filter = {highPass, mains};
+    settings.envelope = envelope;
+    processor.setSettings(settings);
+    PlotView view(&model);
+    view.setProcessor(&processor);
+    view.resize(700, 300);
+    view.setWindowSeconds(2);
+    view.setFixedRange(-150, 150);
+    const double pi = 3.14159265358979323846;
+    // 3 s: a sine of amplitude 100 (RMS 70.7), and one of 1,000 clipped at 800, every 100 ms.
+    const double shownRate = rate > 0 ? rate : 1000;
+    std::int64_t sample = 0;
+    for (int tick = 0; tick < 30; ++tick) {
+        QByteArray bytes;
+        for (int k = 0; k < int(shownRate / 10); ++k, ++sample) {
+            const double t = double(sample) / shownRate;
+            const double clipped = std::clamp(1000 * std::sin(2 * pi * 3.1 * t), -800.0, 800.0);
+            bytes += QByteArray::number(100 * std::sin(2 * pi * 43 * t), 'f', 2) + ','
+                + QByteArray::number(clipped, 'f', 0) + '\n';
+        }
+        if (rate > 0)
+            now += 100;
+        model.append(bytes);
+        processor.step(model, view.windowSeconds());
+    }
+    const QImage frame = view.grab().toImage();
+    const QStringList legend = view.legendTexts();
+    QCOMPARE(legend.size(), 3);
+    QVERIFY2(legend.last().contains(status), qPrintable(legend.last()));
+    QVERIFY2(!legend[0].contains(QStringLiteral("clipping")), qPrintable(legend[0]));
+    // Beyond 800 for 41 % of the time.
+    QVERIFY2(legend[1].contains(QRegularExpression(QStringLiteral("clipping (39|40|41|42|43) %"))),
+             qPrintable(legend[1]));
+    // The rows channel 1 reaches over the newest half of the plot.
+    const QRect area = view.plotArea();
+    int top = area.height();
+    int bottom = 0;
+    for (int x = area.width() / 2; x < area.width() - 8; ++x) {
+        const QVector<int> rows = rowsAt(frame, area, x);
+        if (rows.isEmpty())
+            continue;
+        top = std::min(top, rows.first());
+        bottom = std::max(bottom, rows.last());
+    }
+    auto rowOf
+        = [&](double v) { return 1 + int(std::lround((150 - v) / 300 * (area.height() - 3))); };
+    if (flat) {
+        QVERIFY2(top >= rowOf(80) && bottom <= rowOf(60),
+                 qPrintable(QStringLiteral("rows %1..%2").arg(top).arg(bottom)));
+        QVERIFY(std::abs(legend[0].split(' ').value(1).toDouble() - 70.7) < 5);
+    } else {
+        QVERIFY2(top <= rowOf(90) && bottom >= rowOf(-90),
+                 qPrintable(QStringLiteral("rows %1..%2").arg(top).arg(bottom)));
+    }
+}
+
+void TestPlotView::spectrumReadout_data()
+{
+    QTest::addColumn<double>("rate"); // 0: every delivery at one moment, so none is measured
+    QTest::addColumn<QString>("readout");
+    QTest::newRow("a quarter at 50 Hz") << 1000.0 << "ch1 mains 50 Hz: 25 %";
+    QTest::newRow("no rate") << 0.0 << "ch1: no spectrum until a sample rate is measured";
+}
+
+// 50 Hz of amplitude 100 beside 173 Hz of 173.2: a quarter of the power in the mains line.
+void TestPlotView::spectrumReadout()
+{
+    QFETCH(double, rate);
+    QFETCH(QString, readout);
+    static std::int64_t now = 0;
+    now = 0;
+    PlotModel model;
+    model.setClock([] { return now; });
+    const double pi = 3.14159265358979323846;
+    std::int64_t sample = 0;
+    for (int tick = 0; tick < 20; ++tick) {
+        QByteArray bytes;
+        for (int k = 0; k < 100; ++k, ++sample) {
+            const double t = double(sample) / 1000;
+            bytes
+                += QByteArray::number(
+                       100 * std::sin(2 * pi * 50 * t) + 173.2 * std::sin(2 * pi * 173 * t), 'f', 3)
+                + '\n';
+        }
+        if (rate > 0)
+            now += 100;
+        model.append(bytes);
+    }
+    SpectrumView view(&model);
+    view.resize(600, 300);
+    view.refresh();
+    QCOMPARE(view.readouts(), QStringList{readout});
+    view.grab();
 }
 
 QTEST_MAIN(TestPlotView)

@@ -1,0 +1,53 @@
+#ifndef CLIPMETER_H
+#define CLIPMETER_H
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// Finds where a channel clips: runs of samples that sit at one value, which count when that
+// value is the channel's extreme over the window shown, or every sample at or beyond the ADC's
+// limits once the user stated them. Fixed room; a sample costs O(1).
+class ClipMeter
+{
+public:
+    static constexpr int maxChannels = 8;
+    // Shorter runs at the extreme are a peak, not a rail.
+    static constexpr int minRun = 3;
+
+    ClipMeter();
+    void clear();
+    // lo < hi: every value at or beyond them is clipped; otherwise the runs at the extremes.
+    void setLimits(double lo, double hi);
+    bool hasLimits() const { return limitLo < limitHi; }
+
+    // Sample `index` of a channel; samples come in order, from any index on.
+    void add(int channel, std::int64_t index, float value);
+    // The share of samples [first, end) that clipped; lo and hi are the channel's extremes there.
+    double share(int channel, std::int64_t first, std::int64_t end, double lo, double hi) const;
+
+private:
+    struct Run
+    {
+        std::int64_t start = 0;
+        std::int64_t length = 0;
+        float value = 0;
+    };
+    struct Channel
+    {
+        Run current;
+        bool any = false;
+        std::vector<Run> kept; // a ring of the runs that may count
+        std::size_t next = 0;
+        std::size_t used = 0;
+    };
+    bool counts(const Run &run) const;
+    void keep(Channel &ch);
+    bool atLimit(float v) const { return v <= limitLo || v >= limitHi; }
+
+    std::array<Channel, maxChannels> channels;
+    double limitLo = 0;
+    double limitHi = 0;
+};
+
+#endif // CLIPMETER_H
