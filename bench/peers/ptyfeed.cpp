@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,10 @@ int main(int argc, char *argv[])
         {"pids-file", "Process ids to measure, one a line, read when measuring.", "FILE"},
         {"warmup", "Seconds of streaming before the window (3).", "S", "3"},
         {"seconds", "Length of the window (30).", "S", "30"},
+        {"mark-command",
+         "Run through the shell right after each of the two marks, with \"first\" or \"last\"\n"
+         "as its argument (for a profiler that counts only within the window).",
+         "CMD"},
     });
     parser.process(app);
     PtyFeeder::Options o;
@@ -156,9 +161,16 @@ int main(int argc, char *argv[])
         std::printf("error=no-pids\n");
         return 3;
     }
+    const std::string markCommand = parser.value("mark-command").toStdString();
+    const auto marked = [&](const char *which) {
+        if (!markCommand.empty() && std::system((markCommand + " " + which).c_str()) != 0)
+            std::fprintf(stderr, "tarvex-pty-feed: the mark command failed (%s)\n", which);
+    };
     const Mark first = mark(feeder, pids);
+    marked("first");
     sleepFor(parser.value("seconds").toDouble());
     const Mark last = mark(feeder, pids);
+    marked("last");
     if (!first.ok || !last.ok) {
         std::printf("error=program-exited\n");
         return 3;
