@@ -167,7 +167,7 @@ bool PtyFeeder::waitForStartByte()
     return false;
 }
 
-bool PtyFeeder::writeAll(const char *data, std::size_t size)
+bool PtyFeeder::writeAll(const char *data, std::size_t size, bool mayDrop)
 {
     while (size > 0) {
         if (stopRequested)
@@ -180,6 +180,10 @@ bool PtyFeeder::writeAll(const char *data, std::size_t size)
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
+        if (mayDrop && n < 0 && errno == EAGAIN) {
+            droppedBytes += size;
+            return true;
+        }
         // The host's queue is full: wait for room, as a device under flow control does.
         pollfd fds[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
         ::poll(fds, 2, 100);
@@ -200,6 +204,7 @@ void PtyFeeder::run()
     const auto tickBytes = static_cast<std::uint64_t>(std::max(
         1.0, std::min(opt.bytesPerSecond * opt.tickSeconds, static_cast<double>(opt.writeBytes))));
 
+    Clock::time_point paceFrom = t0;
     while (!stopRequested) {
         const std::uint64_t done = writtenBytes;
         std::uint64_t n = opt.writeBytes;
@@ -207,23 +212,29 @@ void PtyFeeder::run()
             n = std::min(n, opt.totalBytes - done);
         if (n == 0)
             break;
-        if (opt.bytesPerSecond > 0) {
-            const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-            const auto dueNow = static_cast<std::uint64_t>(elapsed * opt.bytesPerSecond);
+        const bool inBurst = done < opt.burstBytes;
+        if (inBurst) {
+            n = std::min(n, opt.burstBytes - done);
+            paceFrom = Clock::now();
+        } else if (opt.bytesPerSecond > 0) {
+            const double elapsed = std::chrono::duration<double>(Clock::now() - paceFrom).count();
+            const auto dueNow
+                = opt.burstBytes + static_cast<std::uint64_t>(elapsed * opt.bytesPerSecond);
             const std::uint64_t allowed = dueNow > done ? dueNow - done : 0;
             if (allowed < std::min(tickBytes, n)) {
                 const double wakeAt
                     = static_cast<double>(done + std::min(tickBytes, n)) / opt.bytesPerSecond;
-                std::this_thread::sleep_until(t0
-                                              + std::chrono::duration_cast<Clock::duration>(
-                                                  std::chrono::duration<double>(wakeAt)));
+                std::this_thread::sleep_until(
+                    paceFrom
+                    + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                        wakeAt - double(opt.burstBytes) / opt.bytesPerSecond)));
                 continue;
             }
             n = std::min(n, allowed);
         }
         fill(opt, done, buffer.data(), static_cast<std::size_t>(n));
         const Clock::time_point at = Clock::now();
-        if (!writeAll(buffer.data(), static_cast<std::size_t>(n)))
+        if (!writeAll(buffer.data(), static_cast<std::size_t>(n), opt.dropWhenFull && !inBurst))
             break;
         writtenBytes = done + n;
         if (opt.recordWrites) {

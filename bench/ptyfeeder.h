@@ -40,6 +40,11 @@ public:
         bool waitForStart = true; // stream only after the host sends "s"
         bool handshake = false; // after each write, wait until the host acknowledged all of it
         bool recordWrites = false; // keep a time stamp per write, for latency
+        // Written first as fast as the pty takes them, before any pacing.
+        std::uint64_t burstBytes = 0;
+        // After the burst: a line without flow control. What the pty has no room for is lost,
+        // as a UART's receiver overruns, and counted in dropped().
+        bool dropWhenFull = false;
     };
 
     // Where a write ended in the stream, and when it was made.
@@ -64,7 +69,9 @@ public:
 
     bool streaming() const { return startedFlag; }
     bool finished() const { return doneFlag; }
+    // The stream's offset: everything sent, including what was dropped.
     std::uint64_t written() const { return writtenBytes; }
+    std::uint64_t dropped() const { return droppedBytes; }
     // What pacing would have written by now; written() falls behind it when the host does not read.
     std::uint64_t due() const;
     int queuedAtHost() const;
@@ -76,7 +83,7 @@ public:
 private:
     void run();
     bool waitForStartByte();
-    bool writeAll(const char *data, std::size_t size);
+    bool writeAll(const char *data, std::size_t size, bool mayDrop);
 
     Options opt;
     int master = -1;
@@ -88,6 +95,7 @@ private:
     std::atomic<bool> startedFlag{false};
     std::atomic<bool> doneFlag{false};
     std::atomic<std::uint64_t> writtenBytes{0};
+    std::atomic<std::uint64_t> droppedBytes{0};
     std::atomic<std::int64_t> startNs{0};
 
     mutable std::mutex mutex;

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,14 @@ int main(int argc, char *argv[])
         {"pids-file", "Process ids to measure, one a line, read when measuring.", "FILE"},
         {"warmup", "Seconds of streaming before the window (3).", "S", "3"},
         {"seconds", "Length of the window (30).", "S", "30"},
+        {"burst-bytes", "Written first, as fast as the pty takes them (0).", "N", "0"},
+        {"drop-when-full",
+         "After the burst, drop what the pty has no room for, as a line without flow control\n"
+         "does; each loss is printed on stderr as \"drop t=UNIX-SECONDS total=BYTES\"."},
+        {"mark-command",
+         "Run through the shell right after each of the two marks, with \"first\" or \"last\"\n"
+         "as its argument (for a profiler that counts only within the window).",
+         "CMD"},
     });
     parser.process(app);
     PtyFeeder::Options o;
@@ -120,6 +129,8 @@ int main(int argc, char *argv[])
     o.writeBytes = parser.value("write-bytes").toUInt();
     o.tickSeconds = parser.value("tick-ms").toDouble() / 1000;
     o.waitForStart = parser.value("start") != "signal";
+    o.burstBytes = parser.value("burst-bytes").toULongLong();
+    o.dropWhenFull = parser.isSet("drop-when-full");
     if (!parser.isSet("pids-file"))
         parser.showHelp(2);
 
@@ -138,6 +149,30 @@ int main(int argc, char *argv[])
         return 3;
     }
     feeder.start();
+    // Tells on stderr, with the wall clock's time, when the burst is done and what was lost when.
+    std::thread reporter([&feeder, &o] {
+        const auto unixSeconds = [] {
+            return std::chrono::duration<double>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        };
+        bool burstDone = o.burstBytes == 0;
+        std::uint64_t dropped = 0;
+        for (;;) {
+            if (!burstDone && feeder.written() >= o.burstBytes) {
+                burstDone = true;
+                std::fprintf(stderr, "burst_done t=%.3f\n", unixSeconds());
+            }
+            if (feeder.dropped() != dropped) {
+                dropped = feeder.dropped();
+                std::fprintf(stderr, "drop t=%.3f total=%llu\n", unixSeconds(),
+                             static_cast<unsigned long long>(dropped));
+            }
+            std::fflush(stderr);
+            sleepFor(0.005);
+        }
+    });
+    reporter.detach();
     for (const Clock::time_point start = Clock::now(); !feeder.streaming(); sleepFor(0.01)) {
         if (Clock::now() - start > std::chrono::seconds(60)) {
             std::printf("error=never-started\n");
@@ -156,9 +191,16 @@ int main(int argc, char *argv[])
         std::printf("error=no-pids\n");
         return 3;
     }
+    const std::string markCommand = parser.value("mark-command").toStdString();
+    const auto marked = [&](const char *which) {
+        if (!markCommand.empty() && std::system((markCommand + " " + which).c_str()) != 0)
+            std::fprintf(stderr, "tarvex-pty-feed: the mark command failed (%s)\n", which);
+    };
     const Mark first = mark(feeder, pids);
+    marked("first");
     sleepFor(parser.value("seconds").toDouble());
     const Mark last = mark(feeder, pids);
+    marked("last");
     if (!first.ok || !last.ok) {
         std::printf("error=program-exited\n");
         return 3;

@@ -3,9 +3,12 @@
 #include <QKeyEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,6 +46,11 @@ Console::Console(QWidget *parent)
     p.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::green, Qt::SolidPattern));
     setPalette(p);
 
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (followScrolls)
+            scrolledBy += dy;
+    });
+
     showTimer->setSingleShot(true);
     connect(showTimer, &QTimer::timeout, this, &Console::showPending);
 }
@@ -65,12 +73,45 @@ void Console::displayData(const QByteArray &data)
 void Console::showPending()
 {
     showTimer->stop();
-    if (!pending.isEmpty()) {
-        insertBounded(pending);
-        pending.clear();
+    if (pending.isEmpty()) {
+        scrollToEnd();
+        sinceShown.start();
+        return;
     }
+    // The document tells the view that all of it changed whenever its line count changes,
+    // which repaints every line on screen, 25 times a second. Lines above the newest one
+    // only move up: the view's own pixels are moved instead, and only what is new is drawn.
+    QScrollBar *bar = verticalScrollBar();
+    const bool wasAtEnd = bar->value() == bar->maximum();
+    const QTextBlock head = document()->lastBlock();
+    const qreal headBefore = blockBoundingGeometry(head).translated(contentOffset()).top();
+    bool headKept = false;
+    {
+        const QSignalBlocker quiet(document()->documentLayout());
+        headKept = insertBounded(pending);
+    }
+    pending.clear();
+    scrolledBy = 0;
+    followScrolls = true;
     scrollToEnd();
+    followScrolls = false;
     sinceShown.start();
+
+    QWidget *view = viewport();
+    if (!wasAtEnd || !headKept) {
+        view->update();
+        return;
+    }
+    const qreal headAfter = blockBoundingGeometry(head).translated(contentOffset()).top();
+    const int moved = qRound(headAfter - headBefore);
+    if (headAfter < 0 || headAfter > view->height() || moved > 0
+        || qAbs(headAfter - headBefore - moved) > 0.01) {
+        view->update();
+        return;
+    }
+    // What the view scrolled by itself was moved already.
+    view->scroll(0, moved - scrolledBy);
+    view->update(QRect(0, int(headAfter), view->width(), view->height() - int(headAfter)));
 }
 
 void Console::scrollToEnd()
@@ -158,8 +199,9 @@ QString trimLines(const QString &text, int headLength, int maxLength, int *dropF
 } // namespace
 
 // Inserts in one edit, bounded so that the cost does not depend on what came before:
-// at most MaxLines lines and at most MaxLineLength characters in each.
-void Console::insertBounded(QString text)
+// at most MaxLines lines and at most MaxLineLength characters in each. Tells whether the line
+// that the text continues is still there as it was.
+bool Console::insertBounded(QString text)
 {
     int breaks = text.count(LineFeed);
     if (breaks > MaxLines) {
@@ -171,6 +213,11 @@ void Console::insertBounded(QString text)
         text.remove(0, from);
         breaks = MaxLines;
     }
+
+    // Lines that the new ones push out go first, in an edit of their own: within one edit the
+    // document would count everything from the oldest line to the newest as changed and lay out
+    // every line on screen again, and past its limit it would lay out what it removes.
+    dropOldestLines(breaks);
 
     QTextDocument *doc = document();
     QTextCursor cursor(doc);
@@ -189,23 +236,25 @@ void Console::insertBounded(QString text)
     }
     // The view's own cursor, at the end as well, moves on with the insertion.
     cursor.insertText(text);
-    dropOldestLines();
     cursor.endEditBlock();
+    return dropFromHead == 0 && breaks < MaxLines;
 }
 
-// Removes the lines above the newest MaxLines within the running edit. The document's own
-// limit would do it in a second edit, laying out each line it removes just to step over it,
-// and the changed line count would make the view lay out the newest lines for its scroll range.
-void Console::dropOldestLines()
+// Removes the oldest lines, so that `coming` more line breaks keep to MaxLines lines, but never
+// the line that new text continues. The document's own limit would lay out each line it
+// removes just to step over it.
+void Console::dropOldestLines(int coming)
 {
     QTextDocument *doc = document();
-    const int excess = doc->blockCount() - MaxLines;
+    const int excess = std::min(doc->blockCount() + coming - MaxLines, doc->blockCount() - 1);
     if (excess <= 0)
         return;
     // setPosition() inside an edit block skips the layout that movePosition() needs.
     QTextCursor oldest(doc);
+    oldest.beginEditBlock();
     oldest.setPosition(doc->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    oldest.endEditBlock();
 }
 
 void Console::mousePressEvent(QMouseEvent *e)

@@ -53,8 +53,8 @@ protected:
 private:
     void echo(const QKeyEvent *e);
     void appendDisplayText(const QByteArray &data);
-    void insertBounded(QString text);
-    void dropOldestLines();
+    bool insertBounded(QString text);
+    void dropOldestLines(int coming);
     void scrollToEnd();
 
     bool localEchoOn = false;
@@ -66,6 +66,9 @@ private:
     QString pending;
     QElapsedTimer sinceShown;
     QTimer *showTimer = nullptr;
+    // While the view is sent to the end: how far it scrolled its pixels itself.
+    bool followScrolls = false;
+    int scrolledBy = 0;
 };
 
 #endif // CONSOLE_H

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
@@ -40,6 +41,8 @@ private slots:
     void keepsNewestText_data();
     void keepsNewestText();
     void gathersWhileStreaming();
+    void screenMatchesText_data();
+    void screenMatchesText();
     void keys_data();
     void keys();
     void typedNonAscii_data();
@@ -136,6 +139,40 @@ void TestConsole::gathersWhileStreaming()
     bar->setValue(0);
     c.displayData(QByteArray());
     QTRY_COMPARE(bar->value(), bar->maximum());
+}
+
+void TestConsole::screenMatchesText_data()
+{
+    QTest::addColumn<QByteArray>("frame"); // what arrives between two frames
+    QTest::addColumn<int>("width");
+    QTest::newRow("a line a frame") << QByteArray("line\r\n") << 300;
+    QTest::newRow("lines and a part") << QByteArray("one\r\ntwo\r\nthree\r\nfou") << 300;
+    QTest::newRow("part of a line") << QByteArray("abc") << 300;
+    QTest::newRow("wrapped lines") << QByteArray("0123456789").repeated(7) + "\n" << 150;
+    QTest::newRow("a screenful") << numberedLines(1, 40) << 300;
+}
+
+// What reaches the screen, frame after frame, is what a full redraw of the text would show:
+// the view moves the pixels of the lines that only scrolled, and draws what is new.
+void TestConsole::screenMatchesText()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, width);
+    Console c;
+    c.resize(width, 200);
+    c.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&c));
+    QScreen *screen = c.windowHandle()->screen();
+    for (int i = 0; i < 150; ++i) {
+        c.displayData(frame + QByteArray::number(i));
+        c.showPending();
+        QCoreApplication::processEvents();
+        if (i % 10 != 9)
+            continue;
+        const QImage shown = screen->grabWindow(c.winId()).toImage();
+        const QImage drawn = c.grab().toImage().convertToFormat(shown.format());
+        QVERIFY2(shown == drawn, qPrintable(QStringLiteral("differs after frame %1").arg(i)));
+    }
 }
 
 void TestConsole::keys_data()
