@@ -14,6 +14,7 @@ class CaptureStatus;
 class CaptureStore;
 class Console;
 class MainWindowForm;
+class MarkerCommands;
 class PlotDock;
 class QLabel;
 class SettingsDialog;
@@ -75,6 +76,8 @@ private:
     CaptureBelief belief;
     // Below the console, hidden at start; reads the same bytes as the capture.
     PlotDock *plotDock = nullptr;
+    // Places markers in the capture and shows them in the status bar and the plot.
+    MarkerCommands *markerCommands = nullptr;
     // Built at their first use and kept: building one takes longer than the line holds.
     QPointer<QFileDialog> saveDialog;
     QPointer<QFileDialog> openDialog;

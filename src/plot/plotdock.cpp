@@ -68,6 +68,7 @@ PlotDock::PlotDock(QWidget *parent)
     column->addLayout(controls);
 
     plotView = new PlotView(&plotModel, body);
+    plotView->setMarkers(&plotMarkers);
     column->addWidget(plotView, 1);
     setWidget(body);
 
@@ -103,13 +104,14 @@ PlotDock::~PlotDock()
 
 void PlotDock::append(const QByteArray &data)
 {
-    plotModel.append(data);
+    plotMarkers.feed(plotModel, data);
     plotView->dataChanged();
 }
 
 void PlotDock::clear()
 {
     plotModel.clear();
+    plotMarkers.clear();
     pauseButton->setChecked(false);
     plotView->cleared();
 }

@@ -1,6 +1,7 @@
 #ifndef PLOTDOCK_H
 #define PLOTDOCK_H
 
+#include "plot/plotmarkers.h"
 #include "plot/plotmodel.h"
 
 #include <QDockWidget>
@@ -25,6 +26,9 @@ public:
     void clear();
 
     const PlotModel &model() const { return plotModel; }
+    // The capture's markers at the plot's samples; the next frame shows what changed in them.
+    PlotMarkers &markers() { return plotMarkers; }
+    const PlotMarkers &markers() const { return plotMarkers; }
     PlotView *view() const { return plotView; }
 
 private:
@@ -32,6 +36,7 @@ private:
     void makeRoom(bool visible);
 
     PlotModel plotModel;
+    PlotMarkers plotMarkers;
     PlotView *plotView = nullptr;
     QPushButton *pauseButton = nullptr;
     QComboBox *windowBox = nullptr;

@@ -35,6 +35,9 @@ public:
     void clear();
 
     const History &history() const { return samples; }
+    // The bytes read since the last clear, and whether the last of them ended a line.
+    std::int64_t bytesRead() const { return bytes; }
+    bool atLineEnd() const { return lastByte == '\n' || lastByte == '\r'; }
     int channelCount() const { return samples.channelCount(); }
     QString channelName(int channel) const { return names.value(channel); }
     double latest(int channel) const { return latestValues[channel]; }
@@ -61,6 +64,8 @@ private:
     QVector<QString> names;
     double latestValues[History::maxChannels] = {};
     bool tooMany = false;
+    std::int64_t bytes = 0;
+    char lastByte = '\n';
     mutable double lastRate = 0;
     QElapsedTimer clock;
     std::int64_t (*testClock)() = nullptr;

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+class PlotMarkers;
+
 // Draws the model's channels over the chosen time window, newest at the right, at most 25 times
 // a second and only while shown; each pixel column spans the minimum to the maximum it covers.
 class PlotView : public QWidget
@@ -23,6 +25,8 @@ public:
     // "1,000 samples/s", to three significant digits.
     static QString rateText(double samplesPerSecond);
 
+    // Drawn over the traces; the view only reads them.
+    void setMarkers(const PlotMarkers *marks) { markers = marks; }
     void setWindowSeconds(double seconds);
     double windowSeconds() const { return window; }
     void setPaused(bool paused);
@@ -89,6 +93,7 @@ private:
     bool rawMode(const Geometry &g) const { return g.span / g.columns < 2; }
 
     const PlotModel *model;
+    const PlotMarkers *markers = nullptr;
     QTimer frameTimer;
     double window = 5;
     bool paused = false;
