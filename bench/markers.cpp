@@ -103,6 +103,8 @@ const Registered registeredPlacement(
     {"marker-placement",
      "markers",
      {{"marker-presses", "Marker keys pressed at 1,000 lines/s in each case", 200, 20}},
-     placement});
+     placement,
+     // Not in the default run yet: it does not finish here (see the report).
+     false});
 
 } // namespace
