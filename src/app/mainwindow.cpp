@@ -3,6 +3,7 @@
 #include "app/capturestatus.h"
 #include "app/consolecontrol.h"
 #include "app/mainwindowform.h"
+#include "app/markercommands.h"
 #include "app/unixsignals.h"
 #include "console/console.h"
 #include "export/captureexporter.h"
@@ -44,7 +45,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->verticalLayout = nullptr;
     addDockWidget(Qt::BottomDockWidgetArea, plotDock);
     plotDock->hide();
-    form->menuTools->addAction(plotDock->toggleViewAction());
+    form->menuTools->insertAction(form->markerSeparator, plotDock->toggleViewAction());
 
     setConnected(false);
     form->actionQuit->setEnabled(true);
@@ -54,6 +55,8 @@ MainWindow::MainWindow(QWidget *parent)
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setTextFormat(Qt::PlainText);
     form->statusBar->addWidget(statusLabel);
+    // The label of a marker is typed left of the indicator.
+    markerCommands = new MarkerCommands(receivedChunks, plotDock, form, this);
     form->statusBar->addPermanentWidget(captureStatus);
     connect(captureStatus, &CaptureStatus::readyToClose, this, &MainWindow::close);
     captureStatus->setSilence([this] { return belief.notedSilenceMs(); });

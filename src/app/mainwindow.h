@@ -17,6 +17,7 @@ class CaptureStore;
 class Console;
 class DeviceWatch;
 class MainWindowForm;
+class MarkerCommands;
 class PlotDock;
 class QLabel;
 class QMessageBox;
@@ -91,6 +92,8 @@ private:
     QString connectionText;
     // The box that tells of a lost device; it does not stop the waiting.
     QPointer<QMessageBox> lostBox;
+    // Places markers in the capture and shows them in the status bar and the plot.
+    MarkerCommands *markerCommands = nullptr;
     // Built at their first use and kept: building one takes longer than the line holds.
     QPointer<QFileDialog> saveDialog;
     QPointer<QFileDialog> openDialog;

@@ -52,6 +52,10 @@ void MainWindowForm::setupForm(QMainWindow *window)
     // Only so that the by-name connection finds a sender for the window's Open slot.
     actionOpen = newAction(window, "actionOpen");
     actionStart_Stop_2 = newAction(window, "actionStart_Stop_2", ":/images/startstop_a.png");
+    actionMarker = newAction(window, "actionMarker");
+    for (int n = 1; n <= NumberedMarkers; ++n)
+        actionMarkerNumber[n - 1]
+            = newAction(window, QByteArray("actionMarker" + QByteArray::number(n)).constData());
 
     centralWidget = new QWidget(window);
     centralWidget->setObjectName(QStringLiteral("centralWidget"));
@@ -68,6 +72,7 @@ void MainWindowForm::setupForm(QMainWindow *window)
     menuTools = newMenu(menuBar, "menuTools");
     menuHelp = newMenu(menuBar, "menuHelp");
     menufile = newMenu(menuBar, "menufile");
+    menuMarkers = newMenu(menuBar, "menuMarkers");
     window->setMenuBar(menuBar);
 
     mainToolBar = new QToolBar(window);
@@ -91,6 +96,15 @@ void MainWindowForm::setupForm(QMainWindow *window)
     menuCalls->addAction(actionQuit);
     menuTools->addAction(actionConfigure);
     menuTools->addAction(actionClear);
+    markerSeparator = menuTools->addSeparator();
+    menuTools->addAction(actionMarker);
+    menuTools->addMenu(menuMarkers);
+    for (QAction *action : actionMarkerNumber)
+        menuMarkers->addAction(action);
+    // Also the window's own: their keys must work wherever the window's focus is.
+    window->addAction(actionMarker);
+    for (QAction *action : actionMarkerNumber)
+        window->addAction(action);
     menuHelp->addAction(actionAbout);
     menuHelp->addAction(actionAboutQt);
     menufile->addAction(actionSave);
@@ -134,6 +148,19 @@ void MainWindowForm::retranslateForm(QMainWindow *window)
     actionStart_Stop_2->setText(QCoreApplication::translate("MainWindow", "&Start/Stop"));
     actionStart_Stop_2->setShortcut(
         QKeySequence(QCoreApplication::translate("MainWindow", "Ctrl+S")));
+    actionMarker->setText(tr("&Marker\u2026"));
+    actionMarker->setToolTip(tr("Place a marker now, then type its label"));
+    actionMarker->setShortcut(QKeySequence(tr("Ctrl+M")));
+    for (int n = 1; n <= NumberedMarkers; ++n) {
+        QAction *action = actionMarkerNumber[n - 1];
+        action->setText(tr("Marker &%1").arg(n));
+        action->setToolTip(tr("Place marker %1 now").arg(n));
+        // The digits of the keypad too.
+        action->setShortcuts(
+            {QKeySequence(tr("Ctrl+%1").arg(n)),
+             QKeySequence(int(Qt::CTRL) | int(Qt::KeypadModifier) | int(Qt::Key_0 + n))});
+    }
+    menuMarkers->setTitle(tr("&Numbered marker"));
     menuCalls->setTitle(QCoreApplication::translate("MainWindow", "Calls"));
     menuTools->setTitle(QCoreApplication::translate("MainWindow", "Tools"));
     menuHelp->setTitle(QCoreApplication::translate("MainWindow", "Help"));

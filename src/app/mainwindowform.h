@@ -1,6 +1,8 @@
 #ifndef MAINWINDOWFORM_H
 #define MAINWINDOWFORM_H
 
+#include <QCoreApplication>
+
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -13,7 +15,11 @@ class QWidget;
 // The actions, menus, toolbar and status bar of the main window; the window owns them.
 class MainWindowForm
 {
+    Q_DECLARE_TR_FUNCTIONS(MainWindowForm)
+
 public:
+    static constexpr int NumberedMarkers = 9;
+
     QAction *actionAbout = nullptr;
     QAction *actionAboutQt = nullptr;
     QAction *actionConnect = nullptr;
@@ -26,6 +32,13 @@ public:
     // Placed in no menu and given no shortcut: the user cannot load a capture.
     QAction *actionOpen = nullptr;
     QAction *actionStart_Stop_2 = nullptr;
+    // Tools: a marker whose label may be typed afterwards (Ctrl+M), and the numbered ones
+    // (Ctrl+1 to Ctrl+9) in a menu of their own.
+    QAction *actionMarker = nullptr;
+    QAction *actionMarkerNumber[NumberedMarkers] = {};
+    QMenu *menuMarkers = nullptr;
+    // Between the tools for the port and the markers.
+    QAction *markerSeparator = nullptr;
     QWidget *centralWidget = nullptr;
     QVBoxLayout *verticalLayout = nullptr;
     QMenuBar *menuBar = nullptr;

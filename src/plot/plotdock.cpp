@@ -80,6 +80,7 @@ PlotDock::PlotDock(QWidget *parent)
     views = new QStackedWidget(body);
     plotView = new PlotView(&plotModel, views);
     plotView->setProcessor(&viewProcessor);
+    plotView->setMarkers(&plotMarkers);
     spectrum = new SpectrumView(&plotModel, views);
     views->addWidget(plotView);
     views->addWidget(spectrum);
@@ -135,7 +136,7 @@ PlotDock::~PlotDock()
 
 void PlotDock::append(const QByteArray &data)
 {
-    plotModel.append(data);
+    plotMarkers.feed(plotModel, data);
     plotView->dataChanged();
 }
 
@@ -143,6 +144,7 @@ void PlotDock::clear()
 {
     plotModel.clear();
     viewProcessor.clear();
+    plotMarkers.clear();
     pauseButton->setChecked(false);
     plotView->cleared();
 }

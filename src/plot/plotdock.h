@@ -1,6 +1,7 @@
 #ifndef PLOTDOCK_H
 #define PLOTDOCK_H
 
+#include "plot/plotmarkers.h"
 #include "plot/plotmodel.h"
 #include "plot/viewprocessor.h"
 
@@ -31,6 +32,9 @@ public:
     void breakLine() { plotModel.breakLine(); }
 
     const PlotModel &model() const { return plotModel; }
+    // The capture's markers at the plot's samples; the next frame shows what changed in them.
+    PlotMarkers &markers() { return plotMarkers; }
+    const PlotMarkers &markers() const { return plotMarkers; }
     PlotView *view() const { return plotView; }
     SpectrumView *spectrumView() const { return spectrum; }
     const ViewProcessor &processor() const { return viewProcessor; }
@@ -41,6 +45,7 @@ private:
 
     PlotModel plotModel;
     ViewProcessor viewProcessor;
+    PlotMarkers plotMarkers;
     PlotView *plotView = nullptr;
     SpectrumView *spectrum = nullptr;
     QStackedWidget *views = nullptr;

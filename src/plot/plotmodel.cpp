@@ -21,6 +21,9 @@ void PlotModel::append(const QByteArray &data)
 {
     const std::int64_t before = samples.sampleCount();
     parser.feed(data.constData(), static_cast<std::size_t>(data.size()));
+    bytes += data.size();
+    if (!data.isEmpty())
+        lastByte = data.back();
     meter.add(samples.sampleCount() - before, now());
 }
 
@@ -31,6 +34,8 @@ void PlotModel::clear()
     meter.clear();
     channels.clear();
     tooMany = false;
+    bytes = 0;
+    lastByte = '\n';
     lastRate = 0;
 }
 

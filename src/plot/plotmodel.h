@@ -35,6 +35,9 @@ public:
     void breakLine() { parser.breakLine(); }
 
     const History &history() const { return samples; }
+    // The bytes read since the last clear, and whether the last of them ended a line.
+    std::int64_t bytesRead() const { return bytes; }
+    bool atLineEnd() const { return lastByte == '\n' || lastByte == '\r'; }
     int channelCount() const { return samples.channelCount(); }
     QString channelName(int channel) const { return channels.name(channel); }
     double latest(int channel) const { return latestValues[channel]; }
@@ -65,6 +68,8 @@ private:
     ChannelMap channels;
     double latestValues[History::maxChannels] = {};
     bool tooMany = false;
+    std::int64_t bytes = 0;
+    char lastByte = '\n';
     mutable double lastRate = 0;
     QElapsedTimer clock;
     std::int64_t (*testClock)() = nullptr;

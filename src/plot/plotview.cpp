@@ -1,5 +1,6 @@
 #include "plot/plotview.h"
 
+#include "plot/markerlines.h"
 #include "plot/plotmodel.h"
 #include "plot/viewprocessor.h"
 
@@ -215,7 +216,9 @@ void PlotView::paintEvent(QPaintEvent * /*event*/)
     shownArea = g.area;
     drawGrid(p, g);
     drawTraces(p, g);
-    // Marker lines belong here: over the traces, under the border and the legend.
+    // Over the traces, under the border and the legend.
+    if (markers)
+        MarkerLines::draw(p, *markers, g.area, g.first, g.span, g.columns, frame.end);
     drawBorder(p, g.area);
     drawLegend(p, QRect(g.area.left(), 0, g.area.width(), legendHeight));
     emit framePainted(frame.end);

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class ViewProcessor;
+class PlotMarkers;
 
 // Draws the model's channels over the chosen time window, newest at the right, at most 25 times
 // a second and only while shown; each pixel column spans the minimum to the maximum it covers.
@@ -26,6 +27,8 @@ public:
     // "1,000 samples/s", to three significant digits.
     static QString rateText(double samplesPerSecond);
 
+    // Drawn over the traces; the view only reads them.
+    void setMarkers(const PlotMarkers *marks) { markers = marks; }
     void setWindowSeconds(double seconds);
     double windowSeconds() const { return window; }
     void setPaused(bool paused);
@@ -98,6 +101,7 @@ private:
 
     const PlotModel *model;
     ViewProcessor *processor = nullptr;
+    const PlotMarkers *markers = nullptr;
     QTimer frameTimer;
     double window = 5;
     bool paused = false;

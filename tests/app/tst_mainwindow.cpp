@@ -120,6 +120,10 @@ void TestMainWindow::shortcuts_data()
     QTest::newRow("plot") << "Alt+P" << "actionPlot";
     QTest::newRow("about") << "Alt+A" << "actionAbout";
     QTest::newRow("quit") << "Ctrl+Q" << "actionQuit";
+    QTest::newRow("marker") << "Ctrl+M" << "actionMarker";
+    QTest::newRow("marker 1") << "Ctrl+1" << "actionMarker1";
+    QTest::newRow("marker 9") << "Ctrl+9" << "actionMarker9";
+    QTest::newRow("marker 5, keypad") << "Ctrl+Num+5" << "actionMarker5";
     // clang-format on
 }
 
@@ -161,7 +165,8 @@ void TestMainWindow::menusAndToolbar()
     QCOMPARE(seen,
              (QStringList{"file: Save, Export\u2026",
                           "Calls: C&onnect, &Disconnect, -, &Start/Stop, -, &Quit",
-                          "Tools: &Configure, C&lear, Plot", "Help: &About, About Qt",
+                          "Tools: &Configure, C&lear, Plot, -, &Marker\u2026, &Numbered marker",
+                          "Help: &About, About Qt",
                           "toolbar: C&onnect, &Disconnect, &Configure, C&lear, &Start/Stop"}));
 }
 

@@ -1,3 +1,5 @@
+#include "plot/markerlines.h"
+#include "plot/plotmarkers.h"
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"
 #include "plot/spectrumview.h"
@@ -43,6 +45,8 @@ private slots:
     void processedViewIsDrawn();
     void spectrumReadout_data();
     void spectrumReadout();
+    void markerAtItsSample_data();
+    void markerAtItsSample();
 };
 
 void TestPlotView::beyondTheRange_data()
@@ -294,6 +298,67 @@ void TestPlotView::spectrumReadout()
     view.refresh();
     QCOMPARE(view.readouts(), QStringList{readout});
     view.grab();
+}
+
+void TestPlotView::markerAtItsSample_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("gap");
+    for (int count : {200, 40000}) {
+        QTest::addRow("%d samples, a marker", count) << count << false;
+        QTest::addRow("%d samples, a lost device", count) << count << true;
+    }
+}
+
+// A marker is drawn over its sample's column; a lost device's moment dashed, in its own colour.
+void TestPlotView::markerAtItsSample()
+{
+    QFETCH(int, count);
+    QFETCH(bool, gap);
+    PlotModel model;
+    model.setClock(stillClock);
+    PlotMarkers markers;
+    qint64 captured = 0;
+    markers.setCaptureSize([&captured] { return captured; });
+    PlotView view(&model);
+    view.setMarkers(&markers);
+    view.resize(500, 300);
+    view.setFixedRange(0, 100);
+    // The marker comes once the line of sample `at` has ended: "50\n" is 3 bytes.
+    const int at = count / 3;
+    const QByteArray bytes = lines(count, 50);
+    captured = (at + 1) * 3;
+    markers.feed(model, bytes.left(int(captured)));
+    CaptureEvent event;
+    event.id = 1;
+    event.type = gap ? CaptureEvent::Type::Lost : CaptureEvent::Type::Marker;
+    event.offset = captured;
+    markers.add(event, model);
+    captured = bytes.size();
+    markers.feed(model, bytes.mid((at + 1) * 3));
+
+    const QImage frame = view.grab().toImage();
+    const QRect area = view.plotArea();
+    const int column = int(double(at) * area.width() / count);
+    const QColor color = gap ? MarkerLines::gapColor() : MarkerLines::markerColor();
+    const int inner = area.height() - 2;
+    for (int x = 1; x < area.width() - 1; ++x) {
+        int rows = 0;
+        for (int y = area.top() + 1; y < area.bottom(); ++y)
+            rows += frame.pixelColor(area.left() + x, y) == color;
+        const QString where = QStringLiteral("column %1 of %2: %3 rows of %4")
+                                  .arg(x)
+                                  .arg(column)
+                                  .arg(rows)
+                                  .arg(inner);
+        if (x != column)
+            // Only the flag with its number reaches beside the line.
+            QVERIFY2(rows < inner / 5, qPrintable(where));
+        else if (gap)
+            QVERIFY2(rows > inner / 4 && rows < inner * 3 / 4, qPrintable(where));
+        else
+            QVERIFY2(rows > inner * 9 / 10, qPrintable(where));
+    }
 }
 
 QTEST_MAIN(TestPlotView)
