@@ -435,7 +435,9 @@ void TestSerial::everyByteKept()
         at += size;
     }
     QTRY_COMPARE_WITH_TIMEOUT(capturedBytes(), bytes, 10000);
-    QTRY_COMPARE(indicator(), QStringLiteral("Capturing: 2.5 kB"));
+    // A loaded machine may add a note of the silence since the last byte.
+    QTRY_VERIFY2(indicator().startsWith(QStringLiteral("Capturing: 2.5 kB")),
+                 qPrintable(indicator()));
     QCOMPARE(saveAs(dir.filePath("connected.txt")), bytes);
     QTRY_VERIFY(console()->toPlainText().contains(QChar::ReplacementCharacter));
 
