@@ -80,7 +80,9 @@ void placementCase(const char *name, bool plotShown)
         if (last == writes.begin())
             continue;
         // The line that holds the last byte the device had begun to write.
-        const double writing = double(((last - 1)->end - 1) / lineBytes);
+        // Whole lines: the division is meant to drop the part begun.
+        const auto line = ((last - 1)->end - 1) / lineBytes;
+        const double writing = double(line);
         const double sample = double(dock->markers().marks().at(std::size_t(i)).sample);
         offsets.push_back(sample - writing);
         behind.push_back(std::abs(sample - writing));

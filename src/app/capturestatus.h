@@ -33,7 +33,7 @@ public:
     // A save was asked for: its progress shows once it takes long enough for a person to wonder.
     void saveStarted();
     // Shows the progress of the exporter's exports, with a Cancel.
-    void watchExports(CaptureExporter *exporter);
+    void watchExports(CaptureExporter *watched);
     // How long nothing has arrived, when that is worth a note while capturing; else negative.
     void setSilence(std::function<qint64()> silentMs);
     // True while saves run: the window must stay until they are done, and then readyToClose

@@ -20,7 +20,7 @@ public:
     explicit MarkerEntry(QWidget *parent = nullptr);
 
     // Asks for the label of marker, described to the user as prompt.
-    void ask(const CaptureEvent &marker, const QString &prompt);
+    void ask(const CaptureEvent &marker, const QString &text);
     // The marker asked about; its id is 0 while nothing is asked.
     const CaptureEvent &marker() const { return asked; }
     // What was typed so far, as it would be given.

@@ -31,7 +31,7 @@ void appendNumber(std::string &out, double value)
     }
     char text[32];
     // The shortest text that reads back as the same double, in the C locale.
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    auto *const end = std::to_chars(text, text + sizeof text, value).ptr;
     out.append(text, std::size_t(end - text));
 }
 

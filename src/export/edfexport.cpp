@@ -113,8 +113,8 @@ bool EdfExport::open(QString *reason)
     const double r = 1.0 / plan.period;
     if (r >= 1) {
         // Records of about a second, as readers expect.
-        perRecord
-            = int(std::min<double>(std::llround(r), MaxRecordBytes / (channels * bytesPerSample)));
+        const int fit = MaxRecordBytes / (channels * bytesPerSample);
+        perRecord = int(std::min<long long>(std::llround(r), fit));
         perRecord = std::max(1, perRecord);
         duration = int(std::llround(perRecord / r * 1e5));
         if (duration < 100) {

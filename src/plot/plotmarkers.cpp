@@ -95,10 +95,10 @@ void PlotMarkers::feed(PlotModel &model, const QByteArray &data)
             // Before the plot's last clear the sample is gone: sampleAt() says -1.
             place(event, at < 0 ? -1 : sampleAt(at, model));
         } else {
-            const int upTo = int(at - before);
-            if (upTo > fed) {
-                model.append(QByteArray::fromRawData(data.constData() + fed, upTo - fed));
-                fed = upTo;
+            const int cut = int(at - before);
+            if (cut > fed) {
+                model.append(QByteArray::fromRawData(data.constData() + fed, cut - fed));
+                fed = cut;
             }
             place(event, arrivingSample(model));
         }

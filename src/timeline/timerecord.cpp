@@ -96,7 +96,7 @@ qint64 TimeRecord::microsAt(qint64 offset) const
     const TimePoint last = hasTail ? tailPoint() : kept.constLast();
     if (offset >= last.offset)
         return last.micros;
-    const auto after = std::upper_bound(
+    const auto *const after = std::upper_bound(
         kept.cbegin(), kept.cend(), offset,
         [](qint64 value, const TimePoint &point) { return value < point.offset; });
     if (after == kept.cbegin())
