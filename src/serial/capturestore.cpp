@@ -153,8 +153,12 @@ void CaptureStore::confirmStart()
     kept = next;
     startMicros = nextStart;
     unhanded = kept.events;
-    for (const QByteArray &block : blocks)
+    for (const QByteArray &block : blocks) {
+        // Handed over as they are: joined, they would be copied on the event loop.
+        if (!pending.isEmpty())
+            flush();
         appendBytes(block);
+    }
     scheduleFlush();
     emit eventsReset();
 }

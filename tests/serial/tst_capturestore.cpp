@@ -149,13 +149,14 @@ void TestCaptureStore::snapshotsShareTheStartWait()
     CaptureStore store(dir.filePath("start-wait"));
     store.append("before");
     store.beginStart();
-    const auto firstBlock = [](const CaptureSnapshot &snapshot) {
-        quintptr at = 0;
+    // Where its blocks are in memory.
+    const auto blocksOf = [](const CaptureSnapshot &snapshot) {
+        QList<quintptr> at;
         QString reason;
         snapshot.read(
             [&at](const QByteArray &block) {
-                at = quintptr(block.constData());
-                return false;
+                at << quintptr(block.constData());
+                return true;
             },
             &reason);
         return at;
@@ -164,7 +165,6 @@ void TestCaptureStore::snapshotsShareTheStartWait()
     QList<CaptureSnapshot> snapshots;
     QList<QByteArray> expected;
     for (int i = 0; i < 12; ++i) {
-        // Some past the store's block size.
         const QByteArray piece(i % 4 == 3 ? (1 << 19) + i : 1000 + i, char('a' + i));
         store.append(piece);
         all += piece;
@@ -173,13 +173,15 @@ void TestCaptureStore::snapshotsShareTheStartWait()
     }
     for (int i = 0; i < snapshots.size(); ++i) {
         QVERIFY2(snapshots.at(i).readAll() == expected.at(i), qPrintable(QString::number(i)));
-        QCOMPARE(firstBlock(snapshots.at(i)), firstBlock(snapshots.first()));
+        QCOMPARE(blocksOf(snapshots.at(i)).first(), blocksOf(snapshots.first()).first());
     }
     QCOMPARE(store.size(), qint64(all.size()));
     QCOMPARE(store.times().last().offset, qint64(all.size()));
 
+    // Confirmed, they go to the file as they are.
     store.confirmStart();
     QCOMPARE(store.size(), qint64(all.size()));
+    QCOMPARE(blocksOf(store.snapshot()), blocksOf(snapshots.last()));
     QCOMPARE(store.snapshot().readAll(), all);
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(store.filePath()).size(), qint64(all.size()), WaitMs);
     QCOMPARE(fileBytes(store.filePath()), all);
