@@ -69,12 +69,24 @@ void CaptureStore::append(const QByteArray &bytes)
         return;
     const qint64 now = steadyMicros();
     if (starting) {
-        sinceStart += bytes;
-        since.times.add(TimePoint{sinceStart.size(), now - sinceStartMicros});
+        appendSinceStart(bytes);
+        since.times.add(TimePoint{sinceStartBytes, now - sinceStartMicros});
     }
     // Before the bytes: a flush they bring about hands over their time with them.
     kept.times.add(TimePoint{total + bytes.size(), now - startMicros});
     appendBytes(bytes);
+}
+
+void CaptureStore::appendSinceStart(const QByteArray &bytes)
+{
+    // A block that a snapshot shares is left as it is: growing it would copy it whole, on the
+    // event loop, however long the start has waited.
+    if (sinceStart.isEmpty() || sinceStart.constLast().size() >= FlushBytes
+        || !sinceStart.constLast().isDetached())
+        sinceStart.append(bytes);
+    else
+        sinceStart.last() += bytes;
+    sinceStartBytes += bytes.size();
 }
 
 void CaptureStore::appendBytes(const QByteArray &bytes)
@@ -121,7 +133,8 @@ void CaptureStore::flush()
 void CaptureStore::beginStart()
 {
     starting = true;
-    sinceStart = QByteArray();
+    sinceStart.clear();
+    sinceStartBytes = 0;
     since = CaptureTimeline();
     since.startUtc = QDateTime::currentDateTimeUtc();
     sinceStartMicros = steadyMicros();
@@ -132,7 +145,7 @@ void CaptureStore::confirmStart()
 {
     if (!starting)
         return;
-    const QByteArray bytes = sinceStart;
+    const QList<QByteArray> blocks = sinceStart;
     const CaptureTimeline next = since;
     const qint64 nextStart = sinceStartMicros;
     reset();
@@ -140,8 +153,12 @@ void CaptureStore::confirmStart()
     kept = next;
     startMicros = nextStart;
     unhanded = kept.events;
-    if (!bytes.isEmpty())
-        appendBytes(bytes);
+    for (const QByteArray &block : blocks) {
+        // Handed over as they are: joined, they would be copied on the event loop.
+        if (!pending.isEmpty())
+            flush();
+        appendBytes(block);
+    }
     scheduleFlush();
     emit eventsReset();
 }
@@ -150,7 +167,8 @@ void CaptureStore::putBack()
 {
     const bool was = starting;
     starting = false;
-    sinceStart = QByteArray();
+    sinceStart.clear();
+    sinceStartBytes = 0;
     since = CaptureTimeline();
     // The events placed meanwhile are in kept too, at their offsets in the whole capture.
     if (was)
@@ -166,7 +184,8 @@ void CaptureStore::clear()
 void CaptureStore::reset()
 {
     starting = false;
-    sinceStart = QByteArray();
+    sinceStart.clear();
+    sinceStartBytes = 0;
     since = CaptureTimeline();
     flushTimer.stop();
     pending = QByteArray();
@@ -201,7 +220,7 @@ CaptureEvent CaptureStore::recordAt(CaptureEvent::Type type, qint64 offset, qint
     CaptureEvent whole = event;
     if (starting) {
         since.put(event);
-        whole = CaptureTimeline::shifted(event, total - sinceStart.size(),
+        whole = CaptureTimeline::shifted(event, total - sinceStartBytes,
                                          sinceStartMicros - startMicros);
     }
     kept.put(whole);
@@ -236,14 +255,14 @@ qint64 CaptureStore::sizeInMemory() const
 {
     if (!diskFailed)
         return 0;
-    return starting ? sinceStart.size() : total - onDisk;
+    return starting ? sinceStartBytes : total - onDisk;
 }
 
 CaptureSnapshot CaptureStore::snapshot() const
 {
     CaptureSnapshot taken;
     if (starting) {
-        taken = CaptureSnapshot({sinceStart});
+        taken = CaptureSnapshot(sinceStart);
     } else {
         QList<QByteArray> memory = unconfirmed;
         if (!pending.isEmpty())

@@ -46,7 +46,7 @@ public:
     // It did not: the earlier bytes are the capture's again, followed by what arrived since.
     void putBack();
 
-    qint64 size() const { return starting ? sinceStart.size() : total; }
+    qint64 size() const { return starting ? sinceStartBytes : total; }
     // Of those, the bytes that could not be written to the disk.
     qint64 sizeInMemory() const;
     // Of those, the bytes the file is known to hold; while a start waits, of the earlier bytes
@@ -112,6 +112,7 @@ private:
     void written(quint64 generation, qint64 confirmedSize);
     void failed(quint64 generation, qint64 confirmedSize, const QString &reason, bool contentLost);
     void dropConfirmed(qint64 confirmedSize);
+    void appendSinceStart(const QByteArray &bytes);
     void appendBytes(const QByteArray &bytes);
     // Empties the bytes and the timeline, without telling.
     void reset();
@@ -137,7 +138,8 @@ private:
     QTimer flushTimer;
     // While a start waits for confirmation, what arrived since: a few seconds of the line.
     bool starting = false;
-    QByteArray sinceStart;
+    QList<QByteArray> sinceStart;
+    qint64 sinceStartBytes = 0;
     // The timeline of all the bytes above, which the file's companions keep; offsets count from
     // the first byte, moments from startMicros.
     CaptureTimeline kept;

@@ -73,6 +73,7 @@ private:
 
 private slots:
     void snapshotsKeepWhatTheyHad();
+    void snapshotsShareTheStartWait();
     void clearStartsAfresh_data();
     void clearStartsAfresh();
     void storageFaults_data();
@@ -139,6 +140,51 @@ void TestCaptureStore::snapshotsKeepWhatTheyHad()
     snapshots.clear();
     store.reset();
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(path), WaitMs);
+}
+
+// What came while a Start waits is shared with a snapshot, not copied by the next delivery: a
+// copy would run on the event loop and grow with the wait, as an export takes one meanwhile.
+void TestCaptureStore::snapshotsShareTheStartWait()
+{
+    CaptureStore store(dir.filePath("start-wait"));
+    store.append("before");
+    store.beginStart();
+    // Where its blocks are in memory.
+    const auto blocksOf = [](const CaptureSnapshot &snapshot) {
+        QList<quintptr> at;
+        QString reason;
+        snapshot.read(
+            [&at](const QByteArray &block) {
+                at << quintptr(block.constData());
+                return true;
+            },
+            &reason);
+        return at;
+    };
+    QByteArray all;
+    QList<CaptureSnapshot> snapshots;
+    QList<QByteArray> expected;
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray piece(i % 4 == 3 ? (1 << 19) + i : 1000 + i, char('a' + i));
+        store.append(piece);
+        all += piece;
+        snapshots << store.snapshot();
+        expected << all;
+    }
+    for (int i = 0; i < snapshots.size(); ++i) {
+        QVERIFY2(snapshots.at(i).readAll() == expected.at(i), qPrintable(QString::number(i)));
+        QCOMPARE(blocksOf(snapshots.at(i)).first(), blocksOf(snapshots.first()).first());
+    }
+    QCOMPARE(store.size(), qint64(all.size()));
+    QCOMPARE(store.times().last().offset, qint64(all.size()));
+
+    // Confirmed, they go to the file as they are.
+    store.confirmStart();
+    QCOMPARE(store.size(), qint64(all.size()));
+    QCOMPARE(blocksOf(store.snapshot()), blocksOf(snapshots.last()));
+    QCOMPARE(store.snapshot().readAll(), all);
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(store.filePath()).size(), qint64(all.size()), WaitMs);
+    QCOMPARE(fileBytes(store.filePath()), all);
 }
 
 void TestCaptureStore::clearStartsAfresh_data()
