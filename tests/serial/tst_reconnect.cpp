@@ -274,6 +274,8 @@ void TestReconnect::connectTriesAtOnce()
     device->unplug();
     QTRY_VERIFY_WITH_TIMEOUT(device->away(), 10000);
     verifyWaiting();
+    // The loss's box first, so that the next one seen is Connect's.
+    QTRY_COMPARE(answerer->boxes.size(), 1);
     // Not there yet: the box says why, and the waiting goes on.
     QVERIFY(!connectTo(linkPath(dir), LineChoice{{}, "115200"}));
     QTRY_COMPARE(answerer->boxes.size(), 2);
