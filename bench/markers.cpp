@@ -8,25 +8,31 @@
 #include "serial/capturestore.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QKeyEvent>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <random>
-#include <thread>
 
 namespace {
 
 using namespace bench;
 
 // 3 channels at 1,000 lines a second; `presses` marker keys at moments 40 to 160 ms apart, each
-// posted from a thread of its own as the window system queues a key, the moment taken right
-// before. The device's write marks tell which line it was writing then.
+// typed on the GUI thread by a timer, the moment taken right before. The device's write marks
+// tell which line it was writing then.
 void placementCase(const char *name, bool plotShown)
 {
     const int presses = int(setting("marker-presses"));
+    // A cache folder of its own: captures a killed run left in the shared one would make the
+    // window offer them in a modal box before anything is measured.
+    QTemporaryDir cache(folder() + "/tarvex-bench-XXXXXX");
+    if (!cache.isValid())
+        fail("no cache folder under " + folder().toStdString());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
     PtyFeeder::Options o;
     o.content = PtyFeeder::Content::Numbers;
     o.channels = 3;
@@ -45,26 +51,26 @@ void placementCase(const char *name, bool plotShown)
     Console *console = h.console();
     console->setFocus();
 
-    std::vector<Clock::time_point> pressedAt(static_cast<std::size_t>(presses));
-    std::atomic<int> posted{0};
-    std::thread presser([&] {
-        std::mt19937 random(7);
-        std::uniform_int_distribution<int> pause(40, 160);
-        for (int i = 0; i < presses; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            const auto key = Qt::Key(Qt::Key_1 + i % 9);
-            pressedAt[std::size_t(i)] = Clock::now();
-            QCoreApplication::postEvent(console,
-                                        new QKeyEvent(QEvent::KeyPress, key, Qt::ControlModifier));
-            QCoreApplication::postEvent(
-                console, new QKeyEvent(QEvent::KeyRelease, key, Qt::ControlModifier));
-            ++posted;
-        }
+    // Widgets take events only on the GUI thread: a timer there types each key, through the
+    // shortcut map as a key from the window system goes.
+    std::vector<Clock::time_point> pressedAt;
+    pressedAt.reserve(static_cast<std::size_t>(presses));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pause(40, 160);
+    QTimer presser;
+    presser.setSingleShot(true);
+    presser.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        const auto key = Qt::Key(Qt::Key_1 + int(pressedAt.size()) % 9);
+        pressedAt.push_back(Clock::now());
+        QTest::keyClick(console, key, Qt::ControlModifier);
+        if (int(pressedAt.size()) < presses)
+            presser.start(pause(random));
     });
+    presser.start(pause(random));
     const auto placed = [&] { return int(dock->markers().marks().size()); };
-    runUntil([&] { return posted == presses && placed() == presses; }, presses * 0.5 + 10,
-             "markers placed");
-    presser.join();
+    runUntil([&] { return int(pressedAt.size()) == presses && placed() >= presses; },
+             presses * 0.2 + 10, "markers placed");
     h.startStop();
     settle(200);
     feeder->stop();
@@ -105,8 +111,6 @@ const Registered registeredPlacement(
     {"marker-placement",
      "markers",
      {{"marker-presses", "Marker keys pressed at 1,000 lines/s in each case", 200, 20}},
-     placement,
-     // Not in the default run yet: it does not finish here (see the report).
-     false});
+     placement});
 
 } // namespace
