@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,8 +102,12 @@ int main(int argc, char *argv[])
         bench::values[s.name] = value;
     }
     bench::folderPath = parser.value(dir);
-    // The window keeps its capture under the cache folder: the bench's, not the user's.
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(bench::folderPath + "/tarvex-bench-cache"));
+    // The window keeps its capture under the cache folder: the bench's, not the user's, and this
+    // run's alone, so that captures a killed run left behind put up no recovery box.
+    QTemporaryDir cache(bench::folderPath + "/tarvex-bench-cache-XXXXXX");
+    if (!cache.isValid())
+        bench::fail("no cache folder could be made under " + bench::folderPath.toStdString());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
 
     if (parser.isSet(figure)) {
         for (const bench::Figure &f : bench::figures())
