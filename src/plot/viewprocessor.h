@@ -87,7 +87,6 @@ private:
     std::array<double, History::maxChannels> latestValues = {};
     ClipMeter clips;
     std::int64_t clipNext = 0;
-    std::int64_t clipEnd = 0;
 };
 
 #endif // VIEWPROCESSOR_H
