@@ -7,7 +7,7 @@
 #include "plot/plotdock.h"
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 #include "plot/viewprocessor.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "plot/plotview.h"
 #include "plot/rangebox.h"
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 #include "plot/viewcontrols.h"
 
 #include <QAction>

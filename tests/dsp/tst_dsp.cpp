@@ -1,5 +1,5 @@
 #include "dsp/clipmeter.h"
-#include "dsp/spectrum.h"
+#include "dsp/welchpsd.h"
 #include "dsp/viewfilter.h"
 
 #include <QtTest>

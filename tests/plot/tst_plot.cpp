@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "plot/plotdock.h"
 #include "plot/plotview.h"
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 #include "simulateddevice.h"
 #include "windowprobe.h"
 

@@ -1,6 +1,6 @@
 #include "plot/plotdock.h"
 #include "plot/plotview.h"
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 #include "plot/plotmarkers.h"
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 #include "plot/viewprocessor.h"
 
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "dsp/spectrum.h"
+#include "dsp/welchpsd.h"
 
 #include <complex>
 // liquid.h picks std::complex for C++ once <complex> is in.

@@ -1,4 +1,4 @@
-#include "plot/spectrumview.h"
+#include "plot/psdview.h"
 
 #include "plot/plotmodel.h"
 #include "plot/plotview.h"

@@ -1,5 +1,5 @@
-#ifndef SPECTRUM_H
-#define SPECTRUM_H
+#ifndef WELCHPSD_H
+#define WELCHPSD_H
 
 #include <cstdint>
 #include <functional>
@@ -60,4 +60,4 @@ private:
     int used = 0;
 };
 
-#endif // SPECTRUM_H
+#endif // WELCHPSD_H

@@ -1,7 +1,7 @@
-#ifndef SPECTRUMVIEW_H
-#define SPECTRUMVIEW_H
+#ifndef PSDVIEW_H
+#define PSDVIEW_H
 
-#include "dsp/spectrum.h"
+#include "dsp/welchpsd.h"
 #include "plot/history.h"
 
 #include <QTimer>
@@ -55,4 +55,4 @@ private:
     QStringList texts;
 };
 
-#endif // SPECTRUMVIEW_H
+#endif // PSDVIEW_H
