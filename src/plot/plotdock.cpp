@@ -1,8 +1,8 @@
 #include "plot/plotdock.h"
 
 #include "plot/plotview.h"
-#include "plot/rangebox.h"
 #include "plot/psdview.h"
+#include "plot/rangebox.h"
 #include "plot/viewcontrols.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "dsp/clipmeter.h"
-#include "dsp/welchpsd.h"
 #include "dsp/viewfilter.h"
+#include "dsp/welchpsd.h"
 
 #include <QtTest>
 
