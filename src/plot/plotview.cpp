@@ -51,6 +51,15 @@ QString tickText(double value, double step)
     return QString::number(value, 'f', decimals);
 }
 
+// A filtered value carries the filter's ripple in its last digits: four are what can be read.
+QString latestText(double value, bool filtered)
+{
+    if (!filtered || value == 0 || !std::isfinite(value))
+        return QString::number(value, 'g', 6);
+    const int whole = int(std::floor(std::log10(std::abs(value)))) + 1;
+    return QString::number(value, 'g', std::max(4, whole));
+}
+
 } // namespace
 
 PlotView::PlotView(const PlotModel *model, QWidget *parent)
@@ -464,11 +473,12 @@ int PlotView::layOutLegend(const QFontMetrics &fm, int left, int width)
     // A value keeps its room as its digits change, so that the entries do not jump about.
     const int valueWidth = fm.horizontalAdvance(QStringLiteral("-0000.00"));
     legendEntries.clear();
+    const bool filtered = processor && processor->shows();
     int x = 0;
     int row = 0;
     for (int c = 0; c < frame.channels; ++c) {
-        LegendEntry entry{model->channelName(c), QString::number(frame.latest[c], 'g', 6),
-                          QString(), QPoint()};
+        LegendEntry entry{model->channelName(c), latestText(frame.latest[c], filtered), QString(),
+                          QPoint()};
         if (processor) {
             const double share = processor->clipShare(*model, c, windowFirst, frame.end);
             if (share > 0)

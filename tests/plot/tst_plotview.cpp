@@ -254,7 +254,10 @@ void TestPlotView::processedViewIsDrawn()
     if (flat) {
         QVERIFY2(top >= rowOf(80) && bottom <= rowOf(60),
                  qPrintable(QStringLiteral("rows %1..%2").arg(top).arg(bottom)));
-        QVERIFY(std::abs(legend[0].split(' ').value(1).toDouble() - 70.7) < 5);
+        const QString value = legend[0].split(' ').value(1);
+        QVERIFY(std::abs(value.toDouble() - 70.7) < 5);
+        // Two decimals at most: the rest is the envelope's ripple.
+        QVERIFY2(value.size() <= 5, qPrintable(value));
     } else {
         QVERIFY2(top <= rowOf(90) && bottom >= rowOf(-90),
                  qPrintable(QStringLiteral("rows %1..%2").arg(top).arg(bottom)));
