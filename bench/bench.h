@@ -95,7 +95,22 @@ public:
         double deliveries;
     };
     Capture timedCapture(std::uint64_t bytes);
+
+    // What the GUI thread did over `seconds` of the feeder's stream, from a press of Start; the
+    // feeder is stopped after.
+    struct Stream
+    {
+        double seconds;
+        double cpuSeconds;
+        double maxStallMs;
+        int stallsOver50;
+        double megabytes; // what the feeder wrote
+    };
+    Stream timedStream(PtyFeeder &feeder, double seconds);
 };
+
+// A stream's stall and CPU figures, named PREFIX_max_stall and so on.
+void report(const std::string &prefix, const Harness::Stream &stream);
 
 // Bytes in the store of the window that the bench drives.
 std::uint64_t storedBytes();

@@ -176,6 +176,31 @@ Harness::Capture Harness::timedCapture(std::uint64_t bytes)
     return {std::chrono::duration<double>(end - t0).count(), cpuEnd - cpu0, deliveries};
 }
 
+Harness::Stream Harness::timedStream(PtyFeeder &feeder, double seconds)
+{
+    StallMonitor stalls;
+    const double cpu0 = threadCpuSeconds();
+    startStop();
+    runUntil([&] { return feeder.streaming(); }, 10, "stream start");
+    stalls.start();
+    const Clock::time_point t0 = Clock::now();
+    settle(static_cast<int>(seconds * 1000));
+    const double elapsed = secondsSince(t0);
+    const double cpu = threadCpuSeconds() - cpu0;
+    stalls.stop();
+    feeder.stop();
+    settle(200);
+    return {elapsed, cpu, stalls.maxGapMs, stalls.over50, double(feeder.written()) / MB};
+}
+
+void report(const std::string &prefix, const Harness::Stream &stream)
+{
+    report(prefix + "_max_stall", stream.maxStallMs, "ms");
+    report(prefix + "_stalls_over_50ms", stream.stallsOver50, "count");
+    report(prefix + "_gui_cpu", 100 * stream.cpuSeconds / stream.seconds, "%");
+    report(prefix + "_gui_cpu_per_mb", stream.cpuSeconds / stream.megabytes, "cpu-s/MB");
+}
+
 std::uint64_t storedBytes()
 {
     return currentStore ? static_cast<std::uint64_t>(currentStore->size()) : 0;

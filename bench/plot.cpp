@@ -39,25 +39,11 @@ void stallCase(const char *name, int channels, double bytesPerSecond, bool shown
     auto *dock = h.mainWindow()->findChild<PlotDock *>();
     if (shown)
         showPlot(h);
-    StallMonitor stalls;
-    const double cpu0 = threadCpuSeconds();
-    h.startStop();
-    runUntil([&] { return feeder->streaming(); }, 10, "stream start");
-    stalls.start();
-    const Clock::time_point t0 = Clock::now();
-    settle(static_cast<int>(setting("plot-seconds") * 1000));
-    const double seconds = secondsSince(t0);
-    const double cpu = threadCpuSeconds() - cpu0;
-    stalls.stop();
-    feeder->stop();
-    settle(200);
+    const Harness::Stream stream = h.timedStream(*feeder, setting("plot-seconds"));
     const double lines = double(feeder->written()) / double(PtyFeeder::numberLineBytes(channels));
     const std::string prefix = std::string("plot_") + name;
-    report(prefix + "_max_stall", stalls.maxGapMs, "ms");
-    report(prefix + "_stalls_over_50ms", stalls.over50, "count");
-    report(prefix + "_lines_per_s", lines / seconds, "lines/s");
-    report(prefix + "_gui_cpu", 100 * cpu / seconds, "%");
-    report(prefix + "_gui_cpu_per_mb", cpu / (double(feeder->written()) / MB), "cpu-s/MB");
+    report(prefix, stream);
+    report(prefix + "_lines_per_s", lines / stream.seconds, "lines/s");
     // Every whole line that was written is held (a line cut by the stop is still waiting).
     report(prefix + "_samples_held",
            100 * double(dock->model().history().sampleCount()) / std::max(1.0, std::floor(lines)),

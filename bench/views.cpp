@@ -56,23 +56,9 @@ void streamCase(const std::string &name, int channels, double bytesPerSecond, Vi
     auto *dock = h.mainWindow()->findChild<PlotDock *>();
     runUntil([&] { return dock->isVisible(); }, 10, "plot shown");
     choose(h.mainWindow(), view);
-    StallMonitor stalls;
-    const double cpu0 = threadCpuSeconds();
-    h.startStop();
-    runUntil([&] { return feeder->streaming(); }, 10, "stream start");
-    stalls.start();
-    const Clock::time_point t0 = Clock::now();
-    settle(static_cast<int>(setting("views-seconds") * 1000));
-    const double seconds = secondsSince(t0);
-    const double cpu = threadCpuSeconds() - cpu0;
-    stalls.stop();
-    feeder->stop();
-    settle(200);
+    const Harness::Stream stream = h.timedStream(*feeder, setting("views-seconds"));
     const std::string prefix = "views_" + name + "_" + viewName(view);
-    report(prefix + "_max_stall", stalls.maxGapMs, "ms");
-    report(prefix + "_stalls_over_50ms", stalls.over50, "count");
-    report(prefix + "_gui_cpu", 100 * cpu / seconds, "%");
-    report(prefix + "_gui_cpu_per_mb", cpu / (double(feeder->written()) / MB), "cpu-s/MB");
+    report(prefix, stream);
     if (view == View::Envelope)
         report(prefix + "_caught_up",
                dock->processor().shows() && dock->processor().end() > 0 ? 1 : 0, "bool");
