@@ -4,6 +4,7 @@
 #include "bench.h"
 
 #include "export/captureexport.h"
+#include "peakmemory.h"
 #include "serial/capturestore.h"
 
 #include <QAction>
@@ -29,18 +30,6 @@ QByteArray numberBlock(std::uint64_t offset, std::size_t size)
     QByteArray block(int(size), Qt::Uninitialized);
     PtyFeeder::fill(o, offset, block.data(), size);
     return block;
-}
-
-long long peakResidentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
 }
 
 void throughput()
@@ -94,7 +83,7 @@ void throughput()
         report(std::string("export_") + name, double(size) / MB / seconds, "MB/s");
         report(std::string("export_") + name + "_cpu", double(size) / MB / cpu, "MB/cpu-s");
         report(std::string("export_") + name + "_peak_rss_growth",
-               double(peakResidentBytes() - baseline) / MB, "MB");
+               double(testkit::peakResidentBytes() - baseline) / MB, "MB");
         report(std::string("export_") + name + "_file", double(QFileInfo(out).size()) / MB, "MB");
         QFile::remove(out);
     }

@@ -1,5 +1,6 @@
 #include "export/captureexport.h"
 #include "export/edfexport.h"
+#include "peakmemory.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,18 +108,6 @@ QJsonObject readBack(const QString &kind, const QString &path)
         return {};
     }
     return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
-}
-
-qint64 peakResident()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
 }
 
 } // namespace
@@ -429,7 +418,7 @@ void TestCaptureExport::tenMillionLinesStayFlat()
     input.times = times;
     input.startedUtc = QDateTime::currentDateTimeUtc();
     for (const auto format : {CaptureExport::Format::Csv, CaptureExport::Format::Edf}) {
-        const qint64 before = peakResident();
+        const qint64 before = testkit::peakResidentBytes();
         const QString path
             = dir.filePath(format == CaptureExport::Format::Csv ? QStringLiteral("long.csv")
                                                                 : QStringLiteral("long.edf"));
@@ -437,7 +426,7 @@ void TestCaptureExport::tenMillionLinesStayFlat()
         QCOMPARE(outcome.reason, QString());
         QVERIFY2(outcome.report.startsWith(QLocale().toString(lines) + " samples"),
                  qPrintable(outcome.report));
-        const qint64 growth = peakResident() - before;
+        const qint64 growth = testkit::peakResidentBytes() - before;
         QVERIFY2(growth < 32 * 1024 * 1024, qPrintable(QString::number(growth)));
         QFile::remove(path);
     }
