@@ -64,6 +64,7 @@ Outcome run(const QString &fileName, Format format, double nominalRate,
     QVector<const CaptureEvent *> here;
     bool writeFailed = false;
     SampleReader reader;
+    reader.setCuts(ExportPlan::cuts(input.events));
     const bool read = reader.read(
         input.capture,
         [&](const SampleReader::Sample &sample) {

@@ -91,7 +91,8 @@ bool CsvExport::add(const SampleReader::Sample &sample, const QVector<const Capt
                     QString *reason)
 {
     // Microseconds: finer than any serial device's samples are apart.
-    appendSeconds(buffer, plan.firstSeconds + double(sample.index) * plan.period);
+    appendSeconds(
+        buffer, plan.segmentOf(sample.index, &segment).origin + double(sample.index) * plan.period);
     for (int c = 0; c < plan.channels.size(); ++c) {
         buffer += ',';
         // A channel without a value in this line, or not yet or no longer sending: empty.

@@ -28,6 +28,7 @@ private:
     QSaveFile file;
     const ExportPlan &plan;
     std::string buffer;
+    int segment = 0; // of the sample written last
 };
 
 #endif // CSVEXPORT_H

@@ -199,11 +199,12 @@ bool EdfExport::open(QString *reason)
     const QDateTime first = QDateTime::fromSecsSinceEpoch(wholeSeconds, Qt::UTC);
     const int subsecond = int(startTicks - wholeSeconds * 10000) * 1000;
 
-    std::int64_t annotations = plan.events + 2;
+    const std::int64_t pauses = plan.segments.size() - 1;
+    std::int64_t annotations = plan.events + pauses + 2;
     for (const ExportPlan::Channel &channel : plan.channels)
         annotations += channel.gaps;
-    annotations = std::min(annotations, std::int64_t(plan.events) + MaxGapNotes + 2);
-    const std::int64_t records = (plan.samples + perRecord - 1) / perRecord;
+    annotations = std::min(annotations, std::int64_t(plan.events) + pauses + MaxGapNotes + 2);
+    const std::int64_t records = (plan.gridLength() + perRecord - 1) / perRecord;
     const int annotationSignals
         = int(std::clamp<std::int64_t>((annotations + records - 1) / records + 1, 1, 64));
 
@@ -276,26 +277,43 @@ void EdfExport::closeGap(int channel, std::int64_t end, QString *reason)
 bool EdfExport::add(const SampleReader::Sample &sample, const QVector<const CaptureEvent *> &events,
                     QString *reason)
 {
+    // EDF+ holds a steady grid only: a pause in the capture is filled, and said so.
+    const std::int64_t slot = sample.index + plan.segmentOf(sample.index, &segment).shift;
+    if (slot > written) {
+        if (!annotate(written, slot - written,
+                      tr("pause: %1 samples of fill follow").arg(slot - written), reason))
+            return false;
+        pauseFill += slot - written;
+        ++pauseCount;
+        while (written < slot) {
+            for (Signal &s : channelSignals)
+                s.record[std::size_t(filled)] = digitalMin;
+            ++written;
+            if (++filled == perRecord && !writeRecord(reason))
+                return false;
+        }
+    }
     for (const CaptureEvent *event : events) {
         const std::int64_t length = event->durationMicros > 0
             ? std::int64_t(std::llround(double(event->durationMicros) / 1e6 * rate()))
             : 0;
-        if (!annotate(sample.index, length, ExportPlan::eventText(*event), reason))
+        if (!annotate(slot, length, ExportPlan::eventText(*event), reason))
             return false;
     }
     for (std::size_t c = 0; c < channelSignals.size(); ++c) {
         Signal &s = channelSignals[c];
         if (sample.present & (1u << c)) {
-            closeGap(int(c), sample.index, reason);
+            closeGap(int(c), slot, reason);
             s.record[std::size_t(filled)] = digital(s, sample.values[c]);
         } else {
             if (s.gapStart < 0)
-                s.gapStart = sample.index;
+                s.gapStart = slot;
             s.record[std::size_t(filled)] = digitalMin;
         }
     }
     if (failedAnnotation)
         return false;
+    ++written;
     return ++filled < perRecord || writeRecord(reason);
 }
 
@@ -314,7 +332,14 @@ bool EdfExport::writeRecord(QString *reason)
 bool EdfExport::finish(QString *reason)
 {
     for (std::size_t c = 0; c < channelSignals.size(); ++c)
-        closeGap(int(c), plan.samples, reason);
+        closeGap(int(c), written, reason);
+    if (pauseCount == 1)
+        said << tr("a pause in the capture filled with %1 samples of the lowest value")
+                    .arg(pauseFill);
+    else if (pauseCount > 1)
+        said << tr("%1 pauses in the capture filled with %2 samples of the lowest value")
+                    .arg(pauseCount)
+                    .arg(pauseFill);
     if (gapNotes > MaxGapNotes
         && !annotate(0, 0, tr("%1 more gaps are not annotated").arg(gapNotes - MaxGapNotes),
                      reason))
@@ -324,8 +349,8 @@ bool EdfExport::finish(QString *reason)
     if (filled > 0) {
         // EDF holds whole records: the last one is filled up, and says so.
         const int padding = perRecord - filled;
-        if (!annotate(plan.samples, padding,
-                      tr("end of data: %1 samples of fill follow").arg(padding), reason))
+        if (!annotate(written, padding, tr("end of data: %1 samples of fill follow").arg(padding),
+                      reason))
             return false;
         for (Signal &s : channelSignals)
             std::fill(s.record.begin() + filled, s.record.end(), digitalMin);
@@ -340,13 +365,13 @@ bool EdfExport::finish(QString *reason)
         return false;
     }
     // On the disk before it takes the name: a power cut leaves the old file or the whole new one.
-    QFile written(temporary);
-    if (!written.open(QIODevice::ReadWrite) || !PrivateFile::sync(&written, reason)) {
+    QFile complete(temporary);
+    if (!complete.open(QIODevice::ReadWrite) || !PrivateFile::sync(&complete, reason)) {
         if (reason->isEmpty())
-            *reason = written.errorString();
+            *reason = complete.errorString();
         return false;
     }
-    written.close();
+    complete.close();
     if (!replaceFile(temporary, target, reason))
         return false;
     temporary.clear();

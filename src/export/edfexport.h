@@ -66,7 +66,11 @@ private:
     // Samples per record and the record's length in units of 10 µs.
     int perRecord = 1;
     int duration = 100000;
-    int filled = 0;
+    int filled = 0; // of the record being made
+    std::int64_t written = 0; // samples of the grid, pauses' fill included
+    int segment = 0; // of the sample written last
+    std::int64_t pauseCount = 0;
+    std::int64_t pauseFill = 0;
     std::int64_t gapNotes = 0;
     std::vector<Signal> channelSignals;
     QStringList said;

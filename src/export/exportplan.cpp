@@ -3,22 +3,78 @@
 #include "export/offsetclock.h"
 #include "export/ratefit.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
+
+namespace {
+
+// Offsets after which the samples come at a pace of their own.
+QVector<std::int64_t> pauses(const QVector<CaptureEvent> &events)
+{
+    QVector<std::int64_t> at;
+    for (const CaptureEvent &e : events) {
+        switch (e.type) {
+        case CaptureEvent::Type::Start:
+        case CaptureEvent::Type::Stop:
+        case CaptureEvent::Type::Silence:
+        case CaptureEvent::Type::Lost:
+        case CaptureEvent::Type::Reconnected:
+        case CaptureEvent::Type::Restarted:
+            if (e.offset > 0)
+                at.append(e.offset);
+            break;
+        default:
+            break;
+        }
+    }
+    std::sort(at.begin(), at.end());
+    at.erase(std::unique(at.begin(), at.end()), at.end());
+    return at;
+}
+
+} // namespace
 
 bool ExportPlan::survey(const Input &input, double nominalRate,
                         std::atomic<std::int64_t> *bytesRead, const std::atomic<bool> *cancelled,
                         QString *reason)
 {
     SampleReader reader;
+    reader.setCuts(cuts(input.events));
     OffsetClock clock(input.times);
-    RateFit fit;
+    const QVector<std::int64_t> pausedAt = pauses(input.events);
+    int nextPause = 0;
+    segments.clear();
+    std::vector<RateFit> fits;
+    // After a pause the record's line runs from before it to the first read after it, which
+    // would place that delivery's lines inside the pause: a segment is fitted from that read on.
+    std::int64_t fitFrom = 0;
+    std::vector<double> firstTimes;
     Channel stats[ChannelMap::maxChannels];
     bool inGap[ChannelMap::maxChannels] = {};
     const bool ok = reader.read(
         input.capture,
         [&](const SampleReader::Sample &s) {
-            if (!clock.isEmpty())
-                fit.add(double(s.index), clock.micros(s.endOffset) / 1e6);
+            // A line that ends at the pause belongs before it.
+            bool paused = false;
+            while (nextPause < pausedAt.size() && pausedAt[nextPause] < s.endOffset) {
+                ++nextPause;
+                paused = true;
+            }
+            if (segments.isEmpty() || paused) {
+                segments.append(Segment{s.index, 0, 0});
+                fits.emplace_back();
+                firstTimes.push_back(clock.micros(s.endOffset) / 1e6);
+                if (paused) {
+                    const std::int64_t pause = pausedAt[nextPause - 1];
+                    const auto read = std::upper_bound(
+                        input.times.begin(), input.times.end(), pause,
+                        [](std::int64_t offset, const TimePoint &p) { return offset < p.offset; });
+                    fitFrom = read == input.times.end() ? s.endOffset : read->offset;
+                }
+            }
+            if (!clock.isEmpty() && s.endOffset >= fitFrom)
+                fits.back().add(double(s.index), clock.micros(s.endOffset) / 1e6);
             for (int c = 0; c < reader.channels().count(); ++c) {
                 Channel &ch = stats[c];
                 if (!(s.present & (1u << c))) {
@@ -62,13 +118,46 @@ bool ExportPlan::survey(const Input &input, double nominalRate,
         return false;
     }
     measured = nominalRate <= 0;
-    period = measured ? fit.period() : 1.0 / nominalRate;
+    period = measured ? RateFit::sharedPeriod(fits) : 1.0 / nominalRate;
     if (period <= 0 || !std::isfinite(period)) {
         *reason = tr("The capture's time record gives no sample rate; type the device's rate.");
         return false;
     }
-    firstSeconds = fit.count() > 0 ? fit.intercept(period) : 0;
+    for (int k = 0; k < segments.size(); ++k) {
+        Segment &segment = segments[k];
+        const RateFit &fit = fits[std::size_t(k)];
+        segment.origin = fit.count() > 0
+            ? fit.intercept(period)
+            : firstTimes[std::size_t(k)] - double(segment.firstSample) * period;
+        if (k == 0)
+            continue;
+        // Never before the pace of the segment before: times only go forward.
+        const Segment &before = segments[k - 1];
+        segment.origin = std::max(segment.origin, before.origin);
+        segment.shift
+            = std::max(before.shift,
+                       std::int64_t(std::llround((segment.origin - segments[0].origin) / period)));
+    }
+    firstSeconds = segments[0].origin;
     return true;
+}
+
+const ExportPlan::Segment &ExportPlan::segmentOf(std::int64_t sample, int *at) const
+{
+    while (*at + 1 < segments.size() && segments[*at + 1].firstSample <= sample)
+        ++*at;
+    return segments[*at];
+}
+
+QVector<std::int64_t> ExportPlan::cuts(const QVector<CaptureEvent> &events)
+{
+    QVector<std::int64_t> at;
+    for (const CaptureEvent &e : events) {
+        if (e.type == CaptureEvent::Type::Lost)
+            at.append(e.offset);
+    }
+    std::sort(at.begin(), at.end());
+    return at;
 }
 
 QString ExportPlan::eventText(const CaptureEvent &event)

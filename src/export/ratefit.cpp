@@ -13,8 +13,19 @@ void RateFit::add(double index, double seconds)
 
 double RateFit::period() const
 {
-    if (n < 2 || sumII <= 0)
+    return sharedPeriod({*this});
+}
+
+double RateFit::sharedPeriod(const std::vector<RateFit> &fits)
+{
+    double it = 0;
+    double ii = 0;
+    for (const RateFit &fit : fits) {
+        it += fit.sumIT;
+        ii += fit.sumII;
+    }
+    if (ii <= 0)
         return 0;
-    const double p = sumIT / sumII;
+    const double p = it / ii;
     return p > 0 ? p : 0;
 }

@@ -2,6 +2,7 @@
 #define RATEFIT_H
 
 #include <cstdint>
+#include <vector>
 
 // A steady sample rate fitted to samples' times: the least-squares line of time against sample
 // index, taken in one sample at a time in O(1) and with no growing memory.
@@ -15,6 +16,9 @@ public:
     double period() const;
     // The time of sample 0 on the fitted line, for a given period.
     double intercept(double period) const { return meanT - period * meanI; }
+    // The one period of runs of samples that each began at a time of their own: the slope of
+    // parallel lines fitted together. 0 as period() gives it.
+    static double sharedPeriod(const std::vector<RateFit> &fits);
 
 private:
     std::int64_t n = 0;

@@ -2,6 +2,8 @@
 
 #include "serial/capturesnapshot.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isSeparator(char c)
@@ -53,15 +55,25 @@ bool SampleReader::read(const CaptureSnapshot &capture, const Sink &sampleSink,
 {
     sink = sampleSink;
     std::int64_t base = 0;
+    int nextCut = 0;
     const bool ok = capture.read(
         [&](const QByteArray &block) {
             if (cancelled && cancelled->load()) {
                 stopped = true;
                 return false;
             }
-            if (!feed(block.constData(), std::size_t(block.size()), base))
+            const std::int64_t blockEnd = base + block.size();
+            std::int64_t at = base;
+            while (nextCut < cuts.size() && cuts[nextCut] <= blockEnd) {
+                const std::int64_t cut = std::max(cuts[nextCut++], at);
+                if (!feed(block.constData() + (at - base), std::size_t(cut - at), at))
+                    return false;
+                breakLine();
+                at = cut;
+            }
+            if (!feed(block.constData() + (at - base), std::size_t(blockEnd - at), at))
                 return false;
-            base += block.size();
+            base = blockEnd;
             if (bytesRead)
                 *bytesRead += block.size();
             return true;
@@ -79,6 +91,15 @@ void SampleReader::end()
         ++lineCount;
     partial.clear();
     partialTooLong = false;
+}
+
+void SampleReader::breakLine()
+{
+    // The rest of the line, after the return, is no line of its own: given up with it.
+    if (!partial.empty()) {
+        partial.clear();
+        partialTooLong = true;
+    }
 }
 
 bool SampleReader::feed(const char *data, std::size_t size, std::int64_t base)

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <cstdint>
@@ -51,11 +52,15 @@ public:
     void end();
 
     void setSink(const Sink &to) { sink = to; }
+    // Offsets, in order, where the line being read is given up (a lost device cut it), as the
+    // plot gives it up.
+    void setCuts(const QVector<std::int64_t> &offsets) { cuts = offsets; }
 
 private:
     // A line of plain numbers between single separators, the usual line, read without the
     // parser's copy; false leaves the line to the parser.
     bool readPlain(const char *line, std::size_t size);
+    void breakLine();
     bool take(const char *line, std::size_t size, std::int64_t endOffset);
 
     ChannelMap map;
@@ -69,6 +74,7 @@ private:
     bool partialTooLong = false;
     Sink sink;
     bool stopped = false;
+    QVector<std::int64_t> cuts;
 };
 
 #endif // SAMPLEREADER_H

@@ -30,17 +30,20 @@ struct Made
     QVector<qint64> lineStart;
 };
 
-Made make(const QList<QByteArray> &lines, double rate, int burst = 16)
+// From line `pauseAt` on, the lines come `pauseSeconds` later.
+Made make(const QList<QByteArray> &lines, double rate, int burst = 16, int pauseAt = -1,
+          double pauseSeconds = 0)
 {
     Made made;
     QByteArray bytes;
     for (int i = 0; i < lines.size(); ++i) {
         made.lineStart.append(bytes.size());
         bytes += lines[i];
-        if ((i + 1) % burst == 0 || i + 1 == lines.size()) {
+        if ((i + 1) % burst == 0 || i + 1 == lines.size() || i + 1 == pauseAt) {
             const qint64 jitter = (i * 7919) % 3000;
+            const double paused = pauseAt >= 0 && i >= pauseAt ? pauseSeconds : 0;
             made.input.times.append(
-                {bytes.size(), qint64(std::llround((i + 1) / rate * 1e6)) + jitter});
+                {bytes.size(), qint64(std::llround(((i + 1) / rate + paused) * 1e6)) + jitter});
         }
     }
     made.input.capture = CaptureSnapshot(QList<QByteArray>{bytes});
@@ -121,6 +124,8 @@ private slots:
     void roundTrip();
     void failureOrCancelKeepsOldFile_data();
     void failureOrCancelKeepsOldFile();
+    void pausesKeepTheirTimes_data();
+    void pausesKeepTheirTimes();
     void headerNumbers_data();
     void headerNumbers();
     void tenMillionLinesStayFlat();
@@ -323,6 +328,123 @@ void TestCaptureExport::roundTrip()
         const int at = annotations.indexOf(text);
         QVERIFY2(at >= 0, qPrintable(annotations.join('|')));
         QCOMPARE(onsets[at], 0.0);
+    }
+}
+
+void TestCaptureExport::pausesKeepTheirTimes_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QVector<int>>("types"); // the events the capture recorded at the pause
+    QTest::addColumn<double>("pause"); // seconds
+    QTest::addColumn<double>("nominal");
+    QTest::addColumn<bool>("cut"); // the loss cut a line
+
+    using T = CaptureEvent::Type;
+    const QVector<int> lost{int(T::Lost), int(T::Reconnected)};
+    const QVector<int> restarted{int(T::Lost), int(T::Reconnected), int(T::Restarted)};
+    const int csv = int(CaptureExport::Format::Csv);
+    const int edf = int(CaptureExport::Format::Edf);
+    const int bdf = int(CaptureExport::Format::Bdf);
+    QTest::newRow("csv, lost 300 s, back idle") << csv << restarted << 300.0 << 0.0 << false;
+    QTest::newRow("csv, lost, a line cut") << csv << lost << 10.0 << 0.0 << true;
+    QTest::newRow("edf, lost 10 s") << edf << lost << 10.0 << 0.0 << false;
+    QTest::newRow("edf, typed rate, lost, a line cut") << edf << lost << 10.0 << 1000.0 << true;
+    QTest::newRow("edf, silence") << edf << QVector<int>{int(T::Silence)} << 4.0 << 0.0 << false;
+    QTest::newRow("bdf, stop and start")
+        << bdf << QVector<int>{int(T::Stop), int(T::Start)} << 2.5 << 0.0 << false;
+}
+
+// A capture at 1,000 lines a second that pauses after 1,500 lines and goes on for 1,500 more:
+// each sample keeps its time, and a file of a steady grid fills the pause.
+void TestCaptureExport::pausesKeepTheirTimes()
+{
+    QFETCH(int, format);
+    QFETCH(QVector<int>, types);
+    QFETCH(double, pause);
+    QFETCH(double, nominal);
+    QFETCH(bool, cut);
+
+    const int before = 1500;
+    QList<QByteArray> lines;
+    for (int i = 0; i < 2 * before; ++i)
+        lines.append(QByteArray::number(i * 3 % 1000) + "\r\n");
+    // A line begun before the loss, and its rest after the return: no sample of its own.
+    if (cut) {
+        lines.insert(before, "77");
+        lines.insert(before + 1, "788\r\n");
+    }
+    Made made = make(lines, 1000, 16, before + (cut ? 1 : 0), pause);
+    const qint64 pausedAt = made.lineStart[before] + (cut ? 2 : 0);
+    for (const int type : types) {
+        CaptureEvent event;
+        event.type = CaptureEvent::Type(type);
+        event.offset = pausedAt;
+        made.input.events.append(event);
+    }
+    made.input.events.append(marker(made, before + 100 + (cut ? 2 : 0), 4));
+
+    const auto kind = CaptureExport::Format(format);
+    const QString suffix = QStringList{"csv", "edf", "bdf"}[format];
+    const QString path = dir.filePath(QStringLiteral("paused-%1.%2")
+                                          .arg(QTest::currentDataTag(), suffix)
+                                          .replace(' ', '_')
+                                          .replace(',', '_'));
+    const CaptureExport::Outcome outcome
+        = CaptureExport::run(path, kind, nominal, made.input, nullptr);
+    QCOMPARE(outcome.reason, QString());
+    const int samples = 2 * before;
+    QVERIFY2(outcome.report.startsWith(QStringLiteral("%1 samples, 1 channels, %2 lines skipped")
+                                           .arg(QLocale().toString(samples))
+                                           .arg(cut ? 1 : 0)),
+             qPrintable(outcome.report));
+    auto wanted = [&](int k) { return double(k * 3 % 1000); };
+    // Where sample k arrived: its line's end, give or take the bursts and their delay.
+    auto arrived = [&](int k) { return (k + 1) / 1000.0 + (k >= before ? pause : 0); };
+
+    const QJsonObject back = readBack(suffix, path);
+    QVERIFY(!back.isEmpty());
+    if (kind == CaptureExport::Format::Csv) {
+        const QJsonArray rows = back["rows"].toArray();
+        QCOMPARE(rows.size(), samples);
+        for (int k = 0; k < samples; ++k) {
+            const QJsonArray row = rows[k].toArray();
+            const double t = row[0].toString().toDouble();
+            QVERIFY2(std::abs(t - arrived(k)) < 0.005,
+                     qPrintable(QStringLiteral("sample %1 at %2 s").arg(k).arg(t)));
+            QCOMPARE(row[1].toString().toDouble(), wanted(k));
+            QCOMPARE(row[2].toString(), k == before + 100 ? QStringLiteral("4") : QString());
+        }
+        return;
+    }
+
+    QStringList annotations;
+    QVector<double> onsets;
+    for (const QJsonValue &a : back["annotations"].toArray()) {
+        annotations << a.toArray()[2].toString();
+        onsets << a.toArray()[0].toDouble();
+    }
+    const QString said = annotations.join('|');
+    const QRegularExpression note(QStringLiteral("^pause: (\\d+) samples of fill follow$"));
+    const int at = annotations.indexOf(note);
+    QVERIFY2(at >= 0, qPrintable(said));
+    const int fill = note.match(annotations[at]).captured(1).toInt();
+    QVERIFY2(std::abs(fill - pause * 1000) <= 5, qPrintable(said));
+    const double fileRate = back["rate"].toDouble();
+    QVERIFY(std::abs(onsets[at] - before / fileRate) < 2e-4);
+    const int marked = annotations.indexOf(QStringLiteral("4"));
+    QVERIFY2(marked >= 0, qPrintable(said));
+    QVERIFY(std::abs(onsets[marked] - (before + fill + 100) / fileRate) < 2e-4);
+
+    const QJsonArray signal = back["signals"].toArray()[0].toArray();
+    QVERIFY(signal.size() >= samples + fill);
+    const double lowest = kind == CaptureExport::Format::Edf ? -32768 : -8388608;
+    for (int k = 0; k < samples + fill; ++k) {
+        const double got = signal[k].toDouble();
+        const int sample = k < before ? k : k < before + fill ? -1 : k - fill;
+        if (sample < 0)
+            QCOMPARE(got, lowest);
+        else
+            QCOMPARE(got, wanted(sample));
     }
 }
 
