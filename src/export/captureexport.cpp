@@ -98,7 +98,10 @@ Outcome run(const QString &fileName, Format format, double nominalRate,
               .arg(locale.toString(qlonglong(plan.skippedLines)))
               .arg(locale.toString(rate, 'f', rate < 10 ? 4 : 3))
               .arg(plan.measured ? ExportTexts::tr("(measured)") : ExportTexts::tr("(as typed)"));
-    const QStringList notes = writer->notes();
+    QStringList notes = writer->notes();
+    if (reader.overflowed())
+        notes.prepend(ExportTexts::tr("more than %1 channels: only the first %1 exported")
+                          .arg(ChannelMap::maxChannels));
     if (!notes.isEmpty())
         report += "; " + notes.join(QStringLiteral("; "));
     return {Result::Exported, {}, report};

@@ -24,6 +24,21 @@ namespace {
 constexpr int MaxRecordBytes = 61440;
 // Gaps beyond these many are counted in one last annotation.
 constexpr std::int64_t MaxGapNotes = 1000;
+// What EDFlib keeps of an annotation's text.
+constexpr int MaxAnnotationBytes = 40;
+
+// The text in UTF-8, cut at a character's start so that no half character is left.
+QByteArray utf8Within(const QString &text, int bytes)
+{
+    QByteArray utf8 = text.toUtf8();
+    if (utf8.size() <= bytes)
+        return utf8;
+    int end = bytes;
+    while (end > 0 && (uchar(utf8[end]) & 0xC0) == 0x80)
+        --end;
+    utf8.truncate(end);
+    return utf8;
+}
 
 QString numberText(double value)
 {
@@ -133,7 +148,8 @@ bool EdfExport::open(QString *reason)
     for (const ExportPlan::Channel &channel : plan.channels) {
         Signal s;
         s.record.resize(std::size_t(perRecord));
-        s.lossless = channel.integers && channel.min >= digitalMin && channel.max <= digitalMax;
+        // The lowest digital value is the fill: a sample at it would read as no value.
+        s.lossless = channel.integers && channel.min > digitalMin && channel.max <= digitalMax;
         if (s.lossless) {
             s.physicalMin = digitalMin;
             s.physicalMax = digitalMax;
@@ -207,6 +223,18 @@ bool EdfExport::open(QString *reason)
     const std::int64_t records = (plan.gridLength() + perRecord - 1) / perRecord;
     const int annotationSignals
         = int(std::clamp<std::int64_t>((annotations + records - 1) / records + 1, 1, 64));
+    // EDFlib keeps what fits into the records' annotation signals and drops the rest unsaid:
+    // markers and events must all fit, the notes of gaps as many as do.
+    const std::int64_t capacity = records * annotationSignals;
+    const std::int64_t needed = std::int64_t(plan.events) + pauses + 2;
+    if (needed > capacity) {
+        *reason = tr("EDF+ holds %1 annotations in a capture of this length, and this one has %2 "
+                     "markers and events; export it as CSV.")
+                      .arg(capacity)
+                      .arg(plan.events);
+        return false;
+    }
+    gapNoteLimit = std::min(MaxGapNotes, capacity - needed);
 
     bool ok = edf_set_datarecord_duration(handle, duration) == 0
         && edf_set_startdatetime(handle, first.date().year(), first.date().month(),
@@ -250,7 +278,7 @@ bool EdfExport::annotate(std::int64_t sample, std::int64_t length, const QString
         return (samples * duration + 5 * std::int64_t(perRecord)) / (10 * std::int64_t(perRecord));
     };
     if (edfwrite_annotation_utf8(handle, ticks(sample), length > 0 ? ticks(length) : -1,
-                                 text.toUtf8().constData())
+                                 utf8Within(text, MaxAnnotationBytes).constData())
         != 0) {
         *reason = tr("EDFlib refused an annotation");
         return false;
@@ -263,7 +291,7 @@ void EdfExport::closeGap(int channel, std::int64_t end, QString *reason)
     Signal &s = channelSignals[std::size_t(channel)];
     if (s.gapStart < 0)
         return;
-    if (gapNotes++ < MaxGapNotes) {
+    if (gapNotes++ < gapNoteLimit) {
         const double fill = s.lossless ? digitalMin : s.physicalMin;
         if (!annotate(s.gapStart, end - s.gapStart,
                       tr("%1: no value, filled with %2")
@@ -340,8 +368,8 @@ bool EdfExport::finish(QString *reason)
         said << tr("%1 pauses in the capture filled with %2 samples of the lowest value")
                     .arg(pauseCount)
                     .arg(pauseFill);
-    if (gapNotes > MaxGapNotes
-        && !annotate(0, 0, tr("%1 more gaps are not annotated").arg(gapNotes - MaxGapNotes),
+    if (gapNotes > gapNoteLimit
+        && !annotate(0, 0, tr("%1 more gaps are not annotated").arg(gapNotes - gapNoteLimit),
                      reason))
         return false;
     if (failedAnnotation)

@@ -72,6 +72,7 @@ private:
     std::int64_t pauseCount = 0;
     std::int64_t pauseFill = 0;
     std::int64_t gapNotes = 0;
+    std::int64_t gapNoteLimit = 0;
     std::vector<Signal> channelSignals;
     QStringList said;
     bool failedAnnotation = false;

@@ -36,7 +36,8 @@ bool readNumber(const char *text, std::size_t size, double *value)
 } // namespace
 
 SampleReader::SampleReader()
-    : parser([this](const LineParser::Field *fields, int count, int) {
+    : parser([this](const LineParser::Field *fields, int count, int total) {
+        fieldsBeyond = fieldsBeyond || total > count;
         current.present = 0;
         for (int i = 0; i < count; ++i) {
             const int channel = map.channelFor(fields[i]);

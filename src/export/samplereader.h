@@ -44,6 +44,8 @@ public:
     bool feed(const char *data, std::size_t size, std::int64_t base);
 
     const ChannelMap &channels() const { return map; }
+    // A line held more values or labels than there are channels: the rest were not read.
+    bool overflowed() const { return fieldsBeyond || map.overflowed(); }
     std::int64_t samples() const { return sampleCount; }
     // Lines with no number, too long, or not ended when the capture ends.
     std::int64_t skippedLines() const { return lineCount - sampleCount; }
@@ -74,6 +76,7 @@ private:
     bool partialTooLong = false;
     Sink sink;
     bool stopped = false;
+    bool fieldsBeyond = false;
     QVector<std::int64_t> cuts;
 };
 

@@ -126,6 +126,8 @@ private slots:
     void failureOrCancelKeepsOldFile();
     void pausesKeepTheirTimes_data();
     void pausesKeepTheirTimes();
+    void edfLimits_data();
+    void edfLimits();
     void headerNumbers_data();
     void headerNumbers();
     void tenMillionLinesStayFlat();
@@ -445,6 +447,96 @@ void TestCaptureExport::pausesKeepTheirTimes()
             QCOMPARE(got, lowest);
         else
             QCOMPARE(got, wanted(sample));
+    }
+}
+
+void TestCaptureExport::edfLimits_data()
+{
+    QTest::addColumn<int>("lineCount"); // at 1,000 a second
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("missingEvery"); // ch2 has no value on every Nth line
+    QTest::addColumn<int>("markers");
+    QTest::addColumn<QString>("label"); // of the last marker
+    QTest::addColumn<bool>("rail"); // a sample at the lowest 16-bit value
+    QTest::addColumn<QString>("said"); // in the report or the reason
+    QTest::addColumn<QString>("annotation"); // the last marker's, in the file
+
+    // EDFlib keeps 40 bytes: "1 ", 37 x, and the first byte of the é are no text.
+    const QString x37(37, QLatin1Char('x'));
+    QTest::newRow("gaps beyond room, a marker at the end")
+        << 3000 << 2 << 2 << 1 << "end" << false << ""
+        << "1 end";
+    QTest::newRow("more markers than EDF+ holds")
+        << 2000 << 1 << 0 << 500 << "" << false << "export it as CSV"
+        << "";
+    QTest::newRow("a long label cut at a character")
+        << 1000 << 1 << 0 << 1 << x37 + QStringLiteral("é and more") << false << ""
+        << "1 " + x37;
+    QTest::newRow("a sample at the lowest value")
+        << 1000 << 1 << 0 << 0 << "" << true << "ch1 scaled to 16 bits"
+        << "";
+    QTest::newRow("ten channels") << 1000 << 10 << 0 << 0 << "" << false
+                                  << "more than 8 channels: only the first 8 exported"
+                                  << "";
+}
+
+void TestCaptureExport::edfLimits()
+{
+    QFETCH(int, lineCount);
+    QFETCH(int, channels);
+    QFETCH(int, missingEvery);
+    QFETCH(int, markers);
+    QFETCH(QString, label);
+    QFETCH(bool, rail);
+    QFETCH(QString, said);
+    QFETCH(QString, annotation);
+
+    QList<QByteArray> lines;
+    for (int i = 0; i < lineCount; ++i) {
+        QByteArrayList fields;
+        for (int c = 0; c < channels; ++c) {
+            const bool missing = c == 1 && missingEvery > 0 && i % missingEvery == 0;
+            fields << (missing ? QByteArray() : QByteArray::number(rail && i == 5 ? -32768 : i));
+        }
+        lines.append(fields.join(',') + "\r\n");
+    }
+    Made made = make(lines, 1000);
+    for (int m = 0; m < markers; ++m)
+        made.input.events.append(marker(made, (m + 1) * (lineCount - 1) / markers, m + 1,
+                                        m == markers - 1 ? label : QString()));
+    const QString path = dir.filePath(QStringLiteral("limits-%1.edf")
+                                          .arg(QString::fromLatin1(QTest::currentDataTag())
+                                                   .replace(QLatin1Char(' '), QLatin1Char('_'))));
+    const CaptureExport::Outcome outcome
+        = CaptureExport::run(path, CaptureExport::Format::Edf, 0, made.input, nullptr);
+    const QString text = outcome.reason + outcome.report;
+    QVERIFY2(text.contains(said), qPrintable(text));
+    if (!outcome.reason.isEmpty()) {
+        QCOMPARE(int(outcome.result), int(CaptureExport::Result::Failed));
+        QVERIFY(!QFile::exists(path));
+        return;
+    }
+    const QJsonObject back = readBack(QStringLiteral("edf"), path);
+    QVERIFY(!back.isEmpty());
+    QStringList annotations;
+    for (const QJsonValue &a : back["annotations"].toArray())
+        annotations << a.toArray()[2].toString();
+    const QString all = annotations.join('|');
+    // Every marker, and no gap note pushed out by another.
+    for (int m = 0; m < markers; ++m) {
+        const QString want
+            = m == markers - 1 && !annotation.isEmpty() ? annotation : QString::number(m + 1);
+        QVERIFY2(annotations.contains(want), qPrintable(want + " in " + all));
+    }
+    if (missingEvery > 0)
+        QVERIFY2(
+            all.contains(QRegularExpression(QStringLiteral("\\d+ more gaps are not annotated"))),
+            qPrintable(all));
+    if (rail) {
+        const QJsonArray signal = back["signals"].toArray()[0].toArray();
+        const double fill = signal[signal.size() - 1].toDouble();
+        QVERIFY2(signal[5].toDouble() > fill && std::abs(signal[5].toDouble() + 32768) < 1.01,
+                 qPrintable(QStringLiteral("%1, fill %2").arg(signal[5].toDouble()).arg(fill)));
     }
 }
 
