@@ -27,6 +27,20 @@
 
 namespace {
 
+// All of the bytes, or false with the device's error: a write the disk cuts short is tried on,
+// so that the reason is the system's (a full disk, a size limit) and not an unknown one.
+bool writeAll(QIODevice *device, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = device->write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 using CaptureFile::SaveControl;
 using CaptureFile::SaveOutcome;
 using CaptureFile::SaveResult;
@@ -343,8 +357,10 @@ SaveOutcome save(const QString &fileName, const CaptureSnapshot &capture, SaveCo
                                 Sidecars::timesTable(timeline.times.points())};
     QSaveFile *const sidecars[] = {&events, &times};
     for (int i = 0; i < 2; ++i) {
-        if (!sidecars[i]->open(QIODevice::WriteOnly)
-            || sidecars[i]->write(table[i]) != table[i].size()) {
+        // Unbuffered as the capture: a table in Qt's buffer is flushed by commit(), which
+        // would not notice the flush fail and put a part of the table in place.
+        if (!sidecars[i]->open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+            || !writeAll(sidecars[i], table[i])) {
             const QString reason = QDir::toNativeSeparators(sidecars[i]->fileName())
                 + QStringLiteral(": ") + sidecars[i]->errorString();
             file.cancelWriting();

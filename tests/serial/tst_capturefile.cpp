@@ -140,22 +140,31 @@ void TestCaptureFile::fullDiskKeepsOldFile_data()
 {
     QTest::addColumn<QString>("limit");
     QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("markers"); // in the events table beside it
     QTest::newRow("fails while writing") << "65536"
-                                         << "1048576";
+                                         << "1048576"
+                                         << "0";
     // Small enough to wait in the file's buffer until the commit.
     QTest::newRow("fails at the commit") << "4096"
-                                         << "8192";
+                                         << "8192"
+                                         << "0";
+    // The capture fits; its events table, a few kB, does not.
+    QTest::newRow("the events table fails") << "4096"
+                                            << "100"
+                                            << "300";
 }
 
 void TestCaptureFile::fullDiskKeepsOldFile()
 {
     QFETCH(QString, limit);
     QFETCH(QString, size);
+    QFETCH(QString, markers);
     QVERIFY(QDir(dir.path()).mkpath("full"));
     const QString name = dir.filePath("full/capture.txt");
     QVERIFY(writeFile(name, "the previous capture"));
-    QCOMPARE(child({"--save-with-size-limit", name, limit, size}),
-             "write failed: " + systemText(EFBIG));
+    const QString outcome = child({"--save-with-size-limit", name, limit, size, markers});
+    QVERIFY2(outcome.startsWith("write failed: ") && outcome.endsWith(systemText(EFBIG)),
+             qPrintable(outcome));
     QCOMPARE(fileBytes(name), QByteArray("the previous capture"));
     QCOMPARE(QDir(dir.filePath("full")).entryList(QDir::Files), QStringList{"capture.txt"});
 }
@@ -450,13 +459,24 @@ namespace {
 int childMain(const QString &mode, const QStringList &a)
 {
     QTextStream out(stdout);
-    if (mode == "--save-with-size-limit" && a.size() == 3) {
+    if (mode == "--save-with-size-limit" && a.size() == 4) {
         const rlim_t bytes = rlim_t(a.at(1).toLongLong());
         const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN); // fail the write instead of killing the process
         const QByteArray block(a.at(2).toInt(), 'x');
-        out << describe(CaptureFile::save(a.at(0), capture({block}))) << '\n';
+        CaptureSnapshot snapshot = capture({block});
+        CaptureTimeline timeline;
+        for (int m = 0; m < a.at(3).toInt(); ++m) {
+            CaptureEvent marker;
+            marker.type = CaptureEvent::Type::Marker;
+            marker.offset = m % 100;
+            marker.micros = m * 1000;
+            marker.label = QStringLiteral("marker %1").arg(m);
+            timeline.events.append(marker);
+        }
+        snapshot.setTimeline(timeline);
+        out << describe(CaptureFile::save(a.at(0), snapshot)) << '\n';
         return 0;
     }
     if (mode == "--save-in-place" && a.size() == 4) {
