@@ -5,10 +5,12 @@
 #include "timeline/sidecars.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -16,6 +18,16 @@ namespace {
 const QByteArray Magic("TVXTIME1");
 constexpr qint64 HeaderBytes = 16;
 constexpr qint64 PointBytes = 16;
+// Far beyond what a capture's time record and events reach (well under 1 MB an hour).
+constexpr qint64 MaxCompanionBytes = qint64(1) << 30;
+
+// Only a plain file of ours is read back: a pipe would block the reading for good, and a link
+// could name anything.
+bool isCompanion(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink() && info.size() <= MaxCompanionBytes;
+}
 
 void put(QByteArray *out, qint64 value)
 {
@@ -145,7 +157,7 @@ CaptureTimeline SpoolTimeline::load(const QString &capturePath, qint64 size)
 {
     CaptureTimeline timeline;
     QFile timesFile(SpoolFile::timesPath(capturePath));
-    if (timesFile.open(QIODevice::ReadOnly)) {
+    if (isCompanion(timesFile.fileName()) && timesFile.open(QIODevice::ReadOnly)) {
         const QByteArray all = timesFile.readAll();
         if (all.size() >= HeaderBytes && all.startsWith(Magic)) {
             timeline.startUtc = QDateTime::fromMSecsSinceEpoch(take(all.constData() + 8), Qt::UTC);
@@ -160,18 +172,20 @@ CaptureTimeline SpoolTimeline::load(const QString &capturePath, qint64 size)
                 // Written ahead of bytes that a crash kept from the file: the capture's end
                 // lies on the way to it.
                 const TimePoint from = points.isEmpty() ? TimePoint{} : points.constLast();
+                // In doubles: hours apart at 4 Mbaud, the product overflows 64 bits.
                 if (size > from.offset && point.offset > from.offset)
                     points.append({size,
                                    from.micros
-                                       + (point.micros - from.micros) * (size - from.offset)
-                                           / (point.offset - from.offset)});
+                                       + std::llround(double(point.micros - from.micros)
+                                                      * (double(size - from.offset)
+                                                         / double(point.offset - from.offset)))});
                 break;
             }
             timeline.times = TimeRecord::fromPoints(points);
         }
     }
     QFile eventsFile(SpoolFile::eventsPath(capturePath));
-    if (eventsFile.open(QIODevice::ReadOnly)) {
+    if (isCompanion(eventsFile.fileName()) && eventsFile.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> lines = eventsFile.readAll().split('\n');
         // The last piece has no line end: empty, or a line a crash cut short.
         for (int i = 0; i + 1 < lines.size(); ++i) {

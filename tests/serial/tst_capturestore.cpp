@@ -99,6 +99,7 @@ private slots:
     void startKeepsTimelineEitherWay();
     void killKeepsTimeline_data();
     void killKeepsTimeline();
+    void timelineCutToTheCapture_data();
     void timelineCutToTheCapture();
 };
 
@@ -777,35 +778,73 @@ void TestCaptureStore::killKeepsTimeline()
     QTRY_COMPARE_WITH_TIMEOUT(QDir(folder).entryList(QDir::Files), QStringList(), WaitMs);
 }
 
+void TestCaptureStore::timelineCutToTheCapture_data()
+{
+    QTest::addColumn<QString>("companions"); // files, fifos, links
+    QTest::addColumn<qint64>("tailOffset");
+    QTest::addColumn<qint64>("tailMicros");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("wantMicros"); // at the capture's end
+    QTest::newRow("a little ahead")
+        << "files" << qint64(100) << qint64(4000) << qint64(60) << qint64(2400);
+    // Two hours at 4 Mbaud between the last two points, 400 kB of them never written.
+    QTest::newRow("hours ahead") << "files" << qint64(2880000050) << qint64(7200002000)
+                                 << qint64(2879600050) << qint64(7199002000);
+    // Never read: a pipe would block the recovery for good, and a link could name anything.
+    QTest::newRow("pipes") << "fifos" << qint64(100) << qint64(4000) << qint64(60) << qint64(-1);
+    QTest::newRow("links") << "links" << qint64(100) << qint64(4000) << qint64(60) << qint64(-1);
+}
+
 // A crash between the timeline's write and the block's leaves the timeline ahead: read back, it
 // ends where the capture does.
 void TestCaptureStore::timelineCutToTheCapture()
 {
-    const QString path = dir.filePath("ahead.txt");
-    SpoolTimeline companions;
+    QFETCH(QString, companions);
+    QFETCH(qint64, tailOffset);
+    QFETCH(qint64, tailMicros);
+    QFETCH(qint64, size);
+    QFETCH(qint64, wantMicros);
+    const QString path = dir.filePath(QStringLiteral("ahead-%1.txt").arg(QTest::currentDataTag()));
+    SpoolTimeline writer;
     QString reason;
-    QVERIFY2(companions.open(path, &reason), qPrintable(reason));
+    QVERIFY2(writer.open(path, &reason), qPrintable(reason));
     SpoolTimeline::Delta delta;
     delta.startUtc = QDateTime::currentDateTimeUtc();
     delta.settled = {{10, 1000}, {50, 2000}};
     delta.hasTail = true;
-    delta.tail = {100, 4000};
+    delta.tail = {tailOffset, tailMicros};
     CaptureEvent event;
-    for (const qint64 offset : {50, 60, 100}) {
+    for (const qint64 offset : {qint64(50), qint64(60), tailOffset}) {
         event.id = offset;
         event.offset = offset;
         event.label = "line\tend\n";
         delta.events << event;
     }
-    QVERIFY2(companions.write(delta, &reason), qPrintable(reason));
-    companions.close();
-    const CaptureTimeline back = SpoolTimeline::load(path, 60);
+    QVERIFY2(writer.write(delta, &reason), qPrintable(reason));
+    writer.close();
+    for (const QString &companion : {path + ".times", path + ".events"}) {
+        QVERIFY(QFile::exists(companion));
+        if (companions == "files")
+            continue;
+        const QString elsewhere = companion + ".elsewhere";
+        QVERIFY(QFile::rename(companion, elsewhere));
+        if (companions == "links")
+            QVERIFY(QFile::link(elsewhere, companion));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(companion).constData(), 0600), 0);
+    }
+    const CaptureTimeline back = SpoolTimeline::load(path, size);
+    if (wantMicros < 0) {
+        QVERIFY(back.events.isEmpty());
+        QVERIFY(back.times.points().isEmpty());
+        return;
+    }
     QCOMPARE(described(back.events),
              (QStringList{"marker@50 line\tend\n", "marker@60 line\tend\n"}));
     const QVector<TimePoint> points = back.times.points();
     QCOMPARE(points.size(), 3);
-    QCOMPARE(points.last().offset, qint64(60));
-    QCOMPARE(points.last().micros, qint64(2400));
+    QCOMPARE(points.last().offset, size);
+    QCOMPARE(points.last().micros, wantMicros);
     QCOMPARE(back.startUtc.toMSecsSinceEpoch(), delta.startUtc.toMSecsSinceEpoch());
 }
 
