@@ -319,6 +319,7 @@ void CaptureStore::failed(quint64 generation, qint64 confirmedSize, const QStrin
     // What the file held is gone: a save must neither read it nor count it.
     const qint64 lost = onDisk;
     total -= lost;
+    kept.dropFront(lost);
     onDisk = 0;
     startFile();
     emit storageFailed(reason + '\n'

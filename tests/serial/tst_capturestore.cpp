@@ -494,6 +494,7 @@ void TestCaptureStore::changedFromOutside()
     QSignalSpy failures(&store, &CaptureStore::storageFailed);
     const QByteArray front(12641, 'f');
     store.append(front);
+    store.record(CaptureEvent::Type::Marker, QString(), 1);
     store.flush();
     QTRY_COMPARE(store.sizeOnDisk(), qint64(front.size()));
     const QString path = store.filePath();
@@ -534,6 +535,11 @@ void TestCaptureStore::changedFromOutside()
     store.append("more");
     QCOMPARE(store.snapshot().readAll(), kept + "more");
     QCOMPARE(failures.size(), 1);
+    // The time record and the marker count from the first byte kept, as the saved file does.
+    const CaptureTimeline timeline = store.timeline();
+    QCOMPARE(timeline.times.points().constLast().offset, store.size());
+    QCOMPARE(timeline.events.size(), 1);
+    QCOMPARE(timeline.events.first().offset, frontLost ? qint64(0) : qint64(front.size()));
     // A save that took its snapshot before the change never writes what someone else put there.
     QByteArray read;
     QString why;
