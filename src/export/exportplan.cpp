@@ -67,7 +67,7 @@ bool ExportPlan::survey(const Input &input, double nominalRate,
                 firstTimes.push_back(clock.micros(s.endOffset) / 1e6);
                 if (paused) {
                     const std::int64_t pause = pausedAt[nextPause - 1];
-                    const auto read = std::upper_bound(
+                    const auto *const read = std::upper_bound(
                         input.times.begin(), input.times.end(), pause,
                         [](std::int64_t offset, const TimePoint &p) { return offset < p.offset; });
                     fitFrom = read == input.times.end() ? s.endOffset : read->offset;
