@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -27,6 +28,10 @@ void ClipMeter::setLimits(double lo, double hi)
 {
     limitLo = lo;
     limitHi = hi;
+    // Beyond float's range a limit is one no sample reaches (PlotModel clamps to float's largest).
+    constexpr double top = std::numeric_limits<float>::max();
+    sampleLo = lo < -top ? -std::numeric_limits<float>::infinity() : float(lo);
+    sampleHi = hi > top ? std::numeric_limits<float>::infinity() : float(hi);
 }
 
 bool ClipMeter::counts(const Run &run) const

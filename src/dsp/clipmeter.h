@@ -43,11 +43,14 @@ private:
     };
     bool counts(const Run &run) const;
     void keep(Channel &ch);
-    bool atLimit(float v) const { return v <= limitLo || v >= limitHi; }
+    // Against the limits as a sample stores them: a rail at 3.3 V arrives as float(3.3), below 3.3.
+    bool atLimit(float v) const { return v <= sampleLo || v >= sampleHi; }
 
     std::array<Channel, maxChannels> channels;
     double limitLo = 0;
     double limitHi = 0;
+    float sampleLo = 0;
+    float sampleHi = 0;
 };
 
 #endif // CLIPMETER_H

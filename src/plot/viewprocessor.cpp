@@ -142,10 +142,15 @@ bool ViewProcessor::step(const PlotModel &model, double windowSeconds)
                 continue;
             }
             v = filter.process(c, v);
+            // A sample at float's limit stands for one beyond it (the filters give NaN for it and
+            // start again): a gap, and the envelope, given NaN, starts again too.
+            if (!(std::abs(v) < std::numeric_limits<float>::max()))
+                v = std::numeric_limits<float>::quiet_NaN();
             if (wanted.envelope)
                 v = envelopes[std::size_t(c)].add(v);
             values[c] = v;
-            latestValues[std::size_t(c)] = v;
+            if (!std::isnan(v))
+                latestValues[std::size_t(c)] = v;
         }
         processed.append(values);
     }
