@@ -77,7 +77,7 @@ float ViewFilter::process(int channel, float x)
     if (channel < 0 || channel >= int(filters.size()))
         return x;
     constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-    if (!(std::abs(x) < std::numeric_limits<float>::max())) {
+    if (!(std::abs(x) <= largest)) {
         reset(channel);
         return nan;
     }

@@ -1,6 +1,7 @@
 #ifndef VIEWFILTER_H
 #define VIEWFILTER_H
 
+#include <limits>
 #include <vector>
 
 // The processed view's filters for every channel, designed for one sample rate: a causal
@@ -46,9 +47,13 @@ public:
     double rate() const { return designRate; }
     int notchCount() const { return mainsNotches; }
 
-    // The next sample of a channel through its filters. A sample that is not finite, or at
-    // float's limit (where the plot puts a number beyond its range), and an output that a float
-    // cannot hold, give NaN and start that channel's filters again from rest.
+    // Beyond this a sample is taken for a corrupted line, not a measurement: through the
+    // sections it would ring for seconds (and overflow float ones for good).
+    static constexpr float largest = std::numeric_limits<float>::max() / 4;
+
+    // The next sample of a channel through its filters. A sample beyond `largest` or not a
+    // number, and an output that a float cannot hold, give NaN and start that channel's
+    // filters again from rest.
     float process(int channel, float x);
     // Starts a channel's filters again from rest, its level taken afresh.
     void reset(int channel);

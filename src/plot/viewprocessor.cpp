@@ -142,9 +142,9 @@ bool ViewProcessor::step(const PlotModel &model, double windowSeconds)
                 continue;
             }
             v = filter.process(c, v);
-            // A sample at float's limit stands for one beyond it (the filters give NaN for it and
-            // start again): a gap, and the envelope, given NaN, starts again too.
-            if (!(std::abs(v) < std::numeric_limits<float>::max()))
+            // A corrupted sample (the filters give NaN for it and start again) is a gap, and the
+            // envelope, given NaN, starts again too.
+            if (!(std::abs(v) <= ViewFilter::largest))
                 v = std::numeric_limits<float>::quiet_NaN();
             if (wanted.envelope)
                 v = envelopes[std::size_t(c)].add(v);

@@ -235,6 +235,7 @@ void TestDsp::recoversFromABadSample_data()
     QTest::addColumn<float>("bad");
     const float big = std::numeric_limits<float>::max();
     const float inf = std::numeric_limits<float>::infinity();
+    QTest::newRow("HP, 3e38") << 20.0 << 0.0 << 3e38f;
     QTest::newRow("HP, float's largest") << 20.0 << 0.0 << big;
     QTest::newRow("notch, float's largest") << 0.0 << 50.0 << big;
     QTest::newRow("both, its negative") << 20.0 << 50.0 << -big;
