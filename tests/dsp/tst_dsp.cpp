@@ -100,6 +100,8 @@ private slots:
     void clipping();
     void clippingAtAStatedRange_data();
     void clippingAtAStatedRange();
+    void clippingOverALongWindow_data();
+    void clippingOverALongWindow();
 };
 
 void TestDsp::notch_data()
@@ -451,6 +453,45 @@ void TestDsp::clippingAtAStatedRange()
         QVERIFY2(std::abs(share - expected) < 0.02,
                  qPrintable(QString("%1 for %2 at %3").arg(share).arg(expected).arg(reach)));
     }
+}
+
+void TestDsp::clippingOverALongWindow_data()
+{
+    QTest::addColumn<int>("clipSeconds"); // clipping at the window's start
+    QTest::addColumn<int>("quietSeconds"); // then quiet integers, each held for 3 samples
+    QTest::addColumn<double>("rail"); // where it sits while quiet, when it does
+    QTest::newRow("early clipping, then 26,000 quiet runs") << 1 << 80 << qQNaN();
+    QTest::newRow("pinned at a rail all along") << 0 << 4 << 4095.0;
+    QTest::newRow("pinned at 0 all along") << 0 << 4 << 0.0;
+}
+
+// Clipping is remembered over the whole window asked about, however much quiet follows it, and a
+// channel that sits at one value all along sits at its extreme.
+void TestDsp::clippingOverALongWindow()
+{
+    QFETCH(int, clipSeconds);
+    QFETCH(int, quietSeconds);
+    QFETCH(double, rail);
+    const double rate = 1000;
+    ClipMeter meter;
+    std::vector<float> x = tone(rate, clipSeconds, 5, 1000);
+    for (float &v : x)
+        v = std::clamp(std::round(v), -800.f, 800.f);
+    const auto clipped
+        = std::count_if(x.begin(), x.end(), [](float v) { return std::abs(v) == 800; });
+    std::uint32_t seed = 7;
+    for (std::size_t i = 0; i < std::size_t(rate * quietSeconds); ++i) {
+        if (i % 3 == 0)
+            seed = seed * 1664525u + 1013904223u;
+        x.push_back(std::isnan(rail) ? float(int(seed >> 16) % 41 - 20) : float(rail));
+    }
+    for (std::size_t i = 0; i < x.size(); ++i)
+        meter.add(0, std::int64_t(i), x[i]);
+    const auto [lo, hi] = std::minmax_element(x.begin(), x.end());
+    const double share = meter.share(0, 0, std::int64_t(x.size()), *lo, *hi);
+    const double expected = std::isnan(rail) ? double(clipped) / double(x.size()) : 1.0;
+    QVERIFY2(std::abs(share - expected) < 1e-9,
+             qPrintable(QString("%1 for %2").arg(share).arg(expected)));
 }
 
 QTEST_MAIN(TestDsp)
