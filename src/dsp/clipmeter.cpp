@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -9,6 +10,19 @@ namespace {
 constexpr std::size_t kRuns = 4096;
 
 } // namespace
+
+void ClipMeter::Ring::push(const Run &run)
+{
+    runs[next] = run;
+    next = (next + 1) % runs.size();
+    used = std::min(used + 1, runs.size());
+}
+
+void ClipMeter::Ring::pop()
+{
+    next = (next + runs.size() - 1) % runs.size();
+    --used;
+}
 
 ClipMeter::ClipMeter()
 {
@@ -19,7 +33,8 @@ void ClipMeter::clear()
 {
     for (Channel &ch : channels) {
         ch = Channel();
-        ch.kept.resize(kRuns);
+        ch.high.runs.resize(kRuns);
+        ch.low.runs.resize(kRuns);
     }
 }
 
@@ -27,20 +42,45 @@ void ClipMeter::setLimits(double lo, double hi)
 {
     limitLo = lo;
     limitHi = hi;
+    // Beyond float's range a limit is one no sample reaches (PlotModel clamps to float's largest).
+    constexpr double top = std::numeric_limits<float>::max();
+    sampleLo = lo < -top ? -std::numeric_limits<float>::infinity() : float(lo);
+    sampleHi = hi > top ? std::numeric_limits<float>::infinity() : float(hi);
 }
 
 bool ClipMeter::counts(const Run &run) const
 {
-    return run.length >= minRun || (hasLimits() && atLimit(run.value));
+    return hasLimits() ? atLimit(run.value) : run.length >= minRun;
 }
 
 void ClipMeter::keep(Channel &ch)
 {
-    if (!ch.any || !counts(ch.current))
+    if (!ch.any)
         return;
-    ch.kept[ch.next] = ch.current;
-    ch.next = (ch.next + 1) % ch.kept.size();
-    ch.used = std::min(ch.used + 1, ch.kept.size());
+    const Run &run = ch.current;
+    if (!counts(run)) {
+        ch.sinceHi = std::max(ch.sinceHi, run.value);
+        ch.sinceLo = std::min(ch.sinceLo, run.value);
+        return;
+    }
+    if (hasLimits()) {
+        ch.high.push(run);
+        return;
+    }
+    // A run with a later sample above it is no window's highest again: it gives its room to the
+    // runs that may be, so quiet runs do not push early clipping out of a long window. Each ring
+    // stays ordered (what is left has nothing later above it), so only its newest need be looked
+    // at.
+    const float hi = std::max(ch.sinceHi, run.value);
+    const float lo = std::min(ch.sinceLo, run.value);
+    while (ch.high.used > 0 && ch.high.newest().value < hi)
+        ch.high.pop();
+    while (ch.low.used > 0 && ch.low.newest().value > lo)
+        ch.low.pop();
+    ch.high.push(run);
+    ch.low.push(run);
+    ch.sinceHi = -std::numeric_limits<float>::infinity();
+    ch.sinceLo = std::numeric_limits<float>::infinity();
 }
 
 void ClipMeter::add(int channel, std::int64_t index, float value)
@@ -68,19 +108,29 @@ double ClipMeter::share(int channel, std::int64_t first, std::int64_t end, doubl
     if (channel < 0 || channel >= maxChannels || end <= first)
         return 0;
     const Channel &ch = channels[std::size_t(channel)];
-    auto clipped = [&](const Run &run) {
-        if (!counts(run))
-            return std::int64_t(0);
-        const bool at
-            = hasLimits() ? atLimit(run.value) : (lo < hi && (run.value <= lo || run.value >= hi));
-        if (!at)
-            return std::int64_t(0);
+    auto overlap = [&](const Run &run) {
         const std::int64_t a = std::max(first, run.start);
         const std::int64_t b = std::min(end, run.start + run.length);
         return std::max<std::int64_t>(0, b - a);
     };
-    std::int64_t total = ch.any ? clipped(ch.current) : 0;
-    for (std::size_t k = 0; k < ch.used; ++k)
-        total += clipped(ch.kept[k]);
+    std::int64_t total = 0;
+    if (hasLimits()) {
+        if (ch.any && counts(ch.current))
+            total += overlap(ch.current);
+        for (std::size_t k = 0; k < ch.high.used; ++k)
+            total += overlap(ch.high[k]);
+    } else if (lo <= hi) {
+        // A run at both extremes (a channel at one value all along) is in both rings: once.
+        if (ch.any && counts(ch.current) && (ch.current.value >= hi || ch.current.value <= lo))
+            total += overlap(ch.current);
+        for (std::size_t k = 0; k < ch.high.used; ++k) {
+            if (ch.high[k].value >= hi)
+                total += overlap(ch.high[k]);
+        }
+        for (std::size_t k = 0; k < ch.low.used; ++k) {
+            if (ch.low[k].value <= lo && !(ch.low[k].value >= hi))
+                total += overlap(ch.low[k]);
+        }
+    }
     return double(total) / double(end - first);
 }

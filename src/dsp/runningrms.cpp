@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 void RunningRms::setLength(std::size_t length)
@@ -16,6 +17,10 @@ float RunningRms::add(float x)
 {
     if (squares.empty())
         setLength(1);
+    if (!std::isfinite(x)) {
+        setLength(squares.size());
+        return std::numeric_limits<float>::quiet_NaN();
+    }
     const double square = double(x) * double(x);
     sum += square - squares[next];
     squares[next] = square;

@@ -10,7 +10,8 @@ class RunningRms
 public:
     void setLength(std::size_t length);
     std::size_t length() const { return squares.size(); }
-    // Over what came so far while fewer than `length` did.
+    // Over what came so far while fewer than `length` did. A value that is not finite gives NaN
+    // and starts the window afresh: a sum that held it would stay NaN or swamp what follows.
     float add(float x);
 
 private:

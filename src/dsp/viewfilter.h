@@ -1,11 +1,15 @@
 #ifndef VIEWFILTER_H
 #define VIEWFILTER_H
 
-#include <memory>
+#include <limits>
 #include <vector>
 
 // The processed view's filters for every channel, designed for one sample rate: a causal
 // Butterworth high-pass and a comb of notches at the mains frequency and its harmonics.
+// A channel's level at its first sample after a reset is taken out before the sections and put
+// back as the chain passes it at 0 Hz (not at all through a high-pass, whole through notches):
+// raw ADC counts sit on offsets of thousands, which would otherwise start the view with a step
+// and fill the sections' state.
 class ViewFilter
 {
 public:
@@ -43,12 +47,27 @@ public:
     double rate() const { return designRate; }
     int notchCount() const { return mainsNotches; }
 
-    // The next sample of a channel through its filters.
+    // Beyond this a sample is taken for a corrupted line, not a measurement: through the
+    // sections it would ring for seconds (and overflow float ones for good).
+    static constexpr float largest = std::numeric_limits<float>::max() / 4;
+
+    // The next sample of a channel through its filters. A sample beyond `largest` or not a
+    // number, and an output that a float cannot hold, give NaN and start that channel's
+    // filters again from rest.
     float process(int channel, float x);
+    // Starts a channel's filters again from rest, its level taken afresh.
+    void reset(int channel);
 
 private:
-    struct Chain;
-    std::vector<std::unique_ptr<Chain>> filters;
+    struct Chain
+    {
+        std::vector<double> state; // two a section
+        double level = 0;
+        bool levelTaken = false;
+    };
+    // Each section's b0 b1 b2 a1 a2 (a0 is 1).
+    std::vector<double> sections;
+    std::vector<Chain> filters;
     bool highPass = false;
     int mainsNotches = 0;
     double designRate = 0;

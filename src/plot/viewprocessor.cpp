@@ -142,10 +142,15 @@ bool ViewProcessor::step(const PlotModel &model, double windowSeconds)
                 continue;
             }
             v = filter.process(c, v);
+            // A corrupted sample (the filters give NaN for it and start again) is a gap, and the
+            // envelope, given NaN, starts again too.
+            if (!(std::abs(v) <= ViewFilter::largest))
+                v = std::numeric_limits<float>::quiet_NaN();
             if (wanted.envelope)
                 v = envelopes[std::size_t(c)].add(v);
             values[c] = v;
-            latestValues[std::size_t(c)] = v;
+            if (!std::isnan(v))
+                latestValues[std::size_t(c)] = v;
         }
         processed.append(values);
     }

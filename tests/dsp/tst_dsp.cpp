@@ -5,6 +5,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -39,6 +41,34 @@ double amplitudeAt(const std::vector<float> &x, double rate, double hz)
     return 2 * std::hypot(s, c) / double(x.size() - from);
 }
 
+// The RMS of what is left of the second half of x once its mean and its components at `hz` are
+// taken out (each a whole number of periods there).
+double residualRms(const std::vector<float> &x, double rate, std::initializer_list<double> hz)
+{
+    const std::size_t from = x.size() / 2;
+    const double n = double(x.size() - from);
+    std::vector<double> r(x.begin() + std::ptrdiff_t(from), x.end());
+    const double mean = std::accumulate(r.begin(), r.end(), 0.0) / n;
+    for (double &v : r)
+        v -= mean;
+    for (double f : hz) {
+        double s = 0;
+        double c = 0;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            s += r[i] * std::sin(2 * kPi * f * double(i + from) / rate);
+            c += r[i] * std::cos(2 * kPi * f * double(i + from) / rate);
+        }
+        for (std::size_t i = 0; i < r.size(); ++i)
+            r[i] -= 2 / n
+                * (s * std::sin(2 * kPi * f * double(i + from) / rate)
+                   + c * std::cos(2 * kPi * f * double(i + from) / rate));
+    }
+    double sum = 0;
+    for (double v : r)
+        sum += v * v;
+    return std::sqrt(sum / n);
+}
+
 double db(double ratio)
 {
     return 20 * std::log10(ratio);
@@ -56,6 +86,10 @@ private slots:
     void notch();
     void highPassRemovesDrift_data();
     void highPassRemovesDrift();
+    void offsetKeepsPrecision_data();
+    void offsetKeepsPrecision();
+    void recoversFromABadSample_data();
+    void recoversFromABadSample();
     void rateTooLowFiltersNothing_data();
     void rateTooLowFiltersNothing();
     void tonePeakInItsBin_data();
@@ -64,6 +98,10 @@ private slots:
     void mainsShare();
     void clipping_data();
     void clipping();
+    void clippingAtAStatedRange_data();
+    void clippingAtAStatedRange();
+    void clippingOverALongWindow_data();
+    void clippingOverALongWindow();
 };
 
 void TestDsp::notch_data()
@@ -129,6 +167,109 @@ void TestDsp::highPassRemovesDrift()
     QVERIFY2(*hi < 16.5 && *lo > -16.5, qPrintable(QString("%1..%2").arg(*lo).arg(*hi)));
     QVERIFY2(std::abs(amplitudeAt(y, rate, 150) - 15) < 15 * 0.05,
              qPrintable(QString::number(amplitudeAt(y, rate, 150))));
+}
+
+void TestDsp::offsetKeepsPrecision_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("highPass");
+    QTest::addColumn<double>("mains");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<double>("drift"); // a swing at 0.5 Hz
+    struct Filter
+    {
+        const char *name;
+        double rate;
+        double highPass;
+        double mains;
+    };
+    const Filter filters[]
+        = {{"HP 10 Hz at 1,000/s", 1000, 10, 0},      {"HP 10 Hz at 10,000/s", 10000, 10, 0},
+           {"HP 20 Hz at 57,000/s", 57000, 20, 0},    {"notch 50 Hz at 1,000/s", 1000, 0, 50},
+           {"notch 50 Hz at 10,000/s", 10000, 0, 50}, {"notch 50 Hz at 57,000/s", 57000, 0, 50}};
+    for (const Filter &f : filters) {
+        for (double offset : {0.0, 2048.0, 32768.0, 1e5})
+            QTest::addRow("%s, offset %g", f.name, offset)
+                << f.rate << f.highPass << f.mains << offset << 0.0;
+        QTest::addRow("%s, offset 2048, drift", f.name)
+            << f.rate << f.highPass << f.mains << 2048.0 << 300.0;
+    }
+    QTest::newRow("both at 57,000/s, offset 32768, drift")
+        << 57000.0 << 20.0 << 50.0 << 32768.0 << 300.0;
+}
+
+// 10 counts at 173 Hz on an offset, as raw ADC counts are, and a slow swing of the baseline: once
+// settled, what comes out is the tone and the baseline as the filters pass them, and next to
+// nothing else.
+void TestDsp::offsetKeepsPrecision()
+{
+    QFETCH(double, rate);
+    QFETCH(double, highPass);
+    QFETCH(double, mains);
+    QFETCH(double, offset);
+    QFETCH(double, drift);
+    const double seconds = 12;
+    std::vector<float> x = tone(rate, seconds, 173, 10);
+    const std::vector<float> swing = tone(rate, seconds, 0.5, drift);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = float(double(x[i]) + double(swing[i]) + offset);
+    ViewFilter filter;
+    filter.design({highPass, mains}, rate, 1);
+    QVERIFY(filter.any());
+    std::vector<float> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i)
+        y[i] = filter.process(0, x[i]);
+    const double error = residualRms(y, rate, {0.5, 173});
+    const double signal = 10 / std::sqrt(2.0);
+    QVERIFY2(error < 0.01 * signal, qPrintable(QString("error %1 rms").arg(error)));
+    QVERIFY2(std::abs(amplitudeAt(y, rate, 173) - 10) < 0.5,
+             qPrintable(QString::number(amplitudeAt(y, rate, 173))));
+    // What passes at 0 Hz: nothing through a high-pass, the offset through notches.
+    const double mean = std::accumulate(y.begin() + std::ptrdiff_t(y.size() / 2), y.end(), 0.0)
+        / double(y.size() - y.size() / 2);
+    QVERIFY2(std::abs(mean - (highPass > 0 ? 0 : offset)) < 1, qPrintable(QString::number(mean)));
+}
+
+void TestDsp::recoversFromABadSample_data()
+{
+    QTest::addColumn<double>("highPass");
+    QTest::addColumn<double>("mains");
+    QTest::addColumn<float>("bad");
+    const float big = std::numeric_limits<float>::max();
+    const float inf = std::numeric_limits<float>::infinity();
+    QTest::newRow("HP, 3e38") << 20.0 << 0.0 << 3e38f;
+    QTest::newRow("HP, float's largest") << 20.0 << 0.0 << big;
+    QTest::newRow("notch, float's largest") << 0.0 << 50.0 << big;
+    QTest::newRow("both, its negative") << 20.0 << 50.0 << -big;
+    QTest::newRow("both, infinity") << 20.0 << 50.0 << inf;
+    QTest::newRow("notch, NaN") << 0.0 << 50.0 << std::numeric_limits<float>::quiet_NaN();
+}
+
+// One sample no filter can hold is a gap, and the channel filters as before once settled.
+void TestDsp::recoversFromABadSample()
+{
+    QFETCH(double, highPass);
+    QFETCH(double, mains);
+    QFETCH(float, bad);
+    const double rate = 10000;
+    std::vector<float> x = tone(rate, 4, 173, 10);
+    for (float &v : x)
+        v += 2048;
+    const std::size_t at = std::size_t(rate / 2);
+    x[at] = bad;
+    ViewFilter filter;
+    filter.design({highPass, mains}, rate, 2);
+    std::vector<float> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        y[i] = filter.process(1, x[i]);
+        if (i != at)
+            QVERIFY2(std::isfinite(y[i]), qPrintable(QString("sample %1").arg(i)));
+    }
+    QVERIFY(std::isnan(y[at]));
+    QVERIFY2(residualRms(y, rate, {173}) < 0.1,
+             qPrintable(QString::number(residualRms(y, rate, {173}))));
+    QVERIFY2(std::abs(amplitudeAt(y, rate, 173) - 10) < 0.5,
+             qPrintable(QString::number(amplitudeAt(y, rate, 173))));
 }
 
 void TestDsp::rateTooLowFiltersNothing_data()
@@ -277,6 +418,79 @@ void TestDsp::clipping()
     if (expected == 0)
         QCOMPARE(share, 0.0);
     QVERIFY2(std::abs(share - expected) < 0.03,
+             qPrintable(QString("%1 for %2").arg(share).arg(expected)));
+}
+
+void TestDsp::clippingAtAStatedRange_data()
+{
+    QTest::addColumn<double>("adcLow");
+    QTest::addColumn<double>("adcHigh");
+    QTest::newRow("±3.3 V") << -3.3 << 3.3;
+    QTest::newRow("±1.65 V") << -1.65 << 1.65;
+    QTest::newRow("±1.3 V") << -1.3 << 1.3;
+    QTest::newRow("0..3.3 V") << 0.0 << 3.3;
+    QTest::newRow("0..4095") << 0.0 << 4095.0;
+}
+
+// A signal held at the stated rails, as the plot gets them (each a float of the decimal value),
+// clips there; a little inside them it does not.
+void TestDsp::clippingAtAStatedRange()
+{
+    QFETCH(double, adcLow);
+    QFETCH(double, adcHigh);
+    const double mid = (adcLow + adcHigh) / 2;
+    const double half = (adcHigh - adcLow) / 2;
+    for (double reach : {1.25, 0.999}) {
+        ClipMeter meter;
+        meter.setLimits(adcLow, adcHigh);
+        const std::vector<float> x = tone(1000, 2, 37, 1);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double v = std::clamp(mid + reach * half * double(x[i]), adcLow, adcHigh);
+            meter.add(0, std::int64_t(i), float(v));
+        }
+        const double expected = reach > 1 ? 1 - 2 * std::asin(1 / reach) / kPi : 0;
+        const double share = meter.share(0, 0, std::int64_t(x.size()), 0, 0);
+        QVERIFY2(std::abs(share - expected) < 0.02,
+                 qPrintable(QString("%1 for %2 at %3").arg(share).arg(expected).arg(reach)));
+    }
+}
+
+void TestDsp::clippingOverALongWindow_data()
+{
+    QTest::addColumn<int>("clipSeconds"); // clipping at the window's start
+    QTest::addColumn<int>("quietSeconds"); // then quiet integers, each held for 3 samples
+    QTest::addColumn<double>("rail"); // where it sits while quiet, when it does
+    QTest::newRow("early clipping, then 26,000 quiet runs") << 1 << 80 << qQNaN();
+    QTest::newRow("pinned at a rail all along") << 0 << 4 << 4095.0;
+    QTest::newRow("pinned at 0 all along") << 0 << 4 << 0.0;
+}
+
+// Clipping is remembered over the whole window asked about, however much quiet follows it, and a
+// channel that sits at one value all along sits at its extreme.
+void TestDsp::clippingOverALongWindow()
+{
+    QFETCH(int, clipSeconds);
+    QFETCH(int, quietSeconds);
+    QFETCH(double, rail);
+    const double rate = 1000;
+    ClipMeter meter;
+    std::vector<float> x = tone(rate, clipSeconds, 5, 1000);
+    for (float &v : x)
+        v = std::clamp(std::round(v), -800.f, 800.f);
+    const auto clipped
+        = std::count_if(x.begin(), x.end(), [](float v) { return std::abs(v) == 800; });
+    std::uint32_t seed = 7;
+    for (std::size_t i = 0; i < std::size_t(rate * quietSeconds); ++i) {
+        if (i % 3 == 0)
+            seed = seed * 1664525u + 1013904223u;
+        x.push_back(std::isnan(rail) ? float(int(seed >> 16) % 41 - 20) : float(rail));
+    }
+    for (std::size_t i = 0; i < x.size(); ++i)
+        meter.add(0, std::int64_t(i), x[i]);
+    const auto [lo, hi] = std::minmax_element(x.begin(), x.end());
+    const double share = meter.share(0, 0, std::int64_t(x.size()), *lo, *hi);
+    const double expected = std::isnan(rail) ? double(clipped) / double(x.size()) : 1.0;
+    QVERIFY2(std::abs(share - expected) < 1e-9,
              qPrintable(QString("%1 for %2").arg(share).arg(expected)));
 }
 

@@ -54,6 +54,10 @@ private slots:
     void envelopeOfABurst();
     void refusedWithoutARate_data();
     void refusedWithoutARate();
+    void noStepAtTheLeftEdge_data();
+    void noStepAtTheLeftEdge();
+    void badSampleIsAGap_data();
+    void badSampleIsAGap();
     void rateChangeRedesigns();
     void catchUpIsBounded();
 };
@@ -145,6 +149,86 @@ void TestViewProcessor::refusedWithoutARate()
     if (!shows)
         QCOMPARE(processor.history().sampleCount(), 0);
     QCOMPARE(processor.mainsRefused(), mains > 0);
+}
+
+void TestViewProcessor::noStepAtTheLeftEdge_data()
+{
+    QTest::addColumn<double>("highPass");
+    QTest::addColumn<double>("mains");
+    QTest::addColumn<double>("offset");
+    for (double offset : {2048.0, 32768.0, 1e5}) {
+        QTest::addRow("HP 20 Hz, offset %g", offset) << 20.0 << 0.0 << offset;
+        QTest::addRow("50 Hz notch, offset %g", offset) << 0.0 << 50.0 << offset;
+    }
+}
+
+// A filter chosen over raw ADC counts starts at the window's left edge on the signal, not with a
+// step from 0 to the offset that rings through the window.
+void TestViewProcessor::noStepAtTheLeftEdge()
+{
+    QFETCH(double, highPass);
+    QFETCH(double, mains);
+    QFETCH(double, offset);
+    PlotModel model;
+    model.setClock(testClock);
+    ViewProcessor processor;
+    const double rate = 1000;
+    auto signal
+        = [&](std::int64_t i) { return offset + 10 * std::sin(2 * kPi * 173 * double(i) / rate); };
+    feed(model, processor, rate, 3, signal);
+    processor.setSettings(settingsOf(highPass, mains, false));
+    feed(model, processor, rate, 0.5, signal);
+    QVERIFY(processor.shows());
+    QCOMPARE(processor.end(), model.history().sampleCount());
+    const double level = highPass > 0 ? 0 : offset;
+    float v = 0;
+    for (std::int64_t i = 0; i < processor.history().sampleCount(); ++i) {
+        QVERIFY(processor.history().value(0, i, &v));
+        QVERIFY2(std::abs(v - level) < 12,
+                 qPrintable(QString("%1 at %2").arg(v).arg(i + processor.offset())));
+    }
+}
+
+void TestViewProcessor::badSampleIsAGap_data()
+{
+    QTest::addColumn<double>("highPass");
+    QTest::addColumn<double>("mains");
+    QTest::addColumn<bool>("envelope");
+    QTest::addColumn<double>("level"); // what the view shows once settled
+    QTest::addColumn<double>("spread"); // and how far from it
+    QTest::newRow("HP") << 20.0 << 0.0 << false << 0.0 << 11.0;
+    QTest::newRow("notch") << 0.0 << 50.0 << false << 2048.0 << 11.0;
+    QTest::newRow("envelope of the raw signal") << 0.0 << 0.0 << true << 2048.0 << 1.0;
+    QTest::newRow("envelope, high-passed and notched") << 20.0 << 50.0 << true << 7.07 << 0.4;
+}
+
+// A corrupted line's huge number is a gap in the processed view, which is itself again within
+// the filters' settling time.
+void TestViewProcessor::badSampleIsAGap()
+{
+    QFETCH(double, highPass);
+    QFETCH(double, mains);
+    QFETCH(bool, envelope);
+    QFETCH(double, level);
+    QFETCH(double, spread);
+    PlotModel model;
+    model.setClock(testClock);
+    ViewProcessor processor;
+    processor.setSettings(settingsOf(highPass, mains, envelope));
+    const double rate = 1000;
+    const std::int64_t bad = 2500;
+    feed(model, processor, rate, 4, [&](std::int64_t i) {
+        return i == bad ? 3e38 : 2048 + 10 * std::sin(2 * kPi * 173 * double(i) / rate);
+    });
+    QCOMPARE(processor.end(), model.history().sampleCount());
+    float v = 0;
+    for (std::int64_t i = bad + 1000; i < processor.end(); ++i) {
+        QVERIFY2(processor.history().value(0, i - processor.offset(), &v),
+                 qPrintable(QString("a gap at %1").arg(i)));
+        QVERIFY2(std::abs(v - level) < spread, qPrintable(QString("%1 at %2").arg(v).arg(i)));
+    }
+    QVERIFY(std::isfinite(processor.latest(0)));
+    QVERIFY(!processor.history().value(0, bad - processor.offset(), &v));
 }
 
 void TestViewProcessor::rateChangeRedesigns()
