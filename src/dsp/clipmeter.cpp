@@ -119,8 +119,9 @@ double ClipMeter::share(int channel, std::int64_t first, std::int64_t end, doubl
             total += overlap(ch.current);
         for (std::size_t k = 0; k < ch.high.used; ++k)
             total += overlap(ch.high[k]);
-    } else if (lo <= hi) {
-        // A run at both extremes (a channel at one value all along) is in both rings: once.
+    } else if (lo < hi) {
+        // A channel at one value all along has no extreme to tell from a rail: an unused input
+        // sending 0 is not clipping. With the ADC's range stated, a rail counts as any other.
         if (ch.any && counts(ch.current) && (ch.current.value >= hi || ch.current.value <= lo))
             total += overlap(ch.current);
         for (std::size_t k = 0; k < ch.high.used; ++k) {
