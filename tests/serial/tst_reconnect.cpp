@@ -183,10 +183,10 @@ void TestReconnect::streamsThroughTheGap()
 
     QTRY_VERIFY_WITH_TIMEOUT(port()->isOpen(), 10000);
     QVERIFY2(box(), "the box was closed before the device came back");
-    QVERIFY2(QRegularExpression("^Reconnected after 2\\.\\d s \\(gap recorded\\)$")
-                 .match(status())
-                 .hasMatch(),
-             qPrintable(status()));
+    const QRegularExpressionMatch said
+        = QRegularExpression("^Reconnected after (\\d+\\.\\d) s \\(gap recorded\\)$")
+              .match(status());
+    QVERIFY2(said.hasMatch(), qPrintable(status()));
     QTRY_VERIFY_WITH_TIMEOUT(capturedBytes().size() > before + 10000, 10000);
     stopAndCompare();
 
@@ -198,9 +198,11 @@ void TestReconnect::streamsThroughTheGap()
     QCOMPARE(events.value(lost + 1).type, gap[1]);
     QCOMPARE(events[lost].offset, before);
     QCOMPARE(events[lost + 1].offset, before);
-    QVERIFY2(events[lost + 1].durationMicros >= 2000000
-                 && events[lost + 1].durationMicros < 3000000,
-             qPrintable(QString::number(events[lost + 1].durationMicros)));
+    // Away for 2 s; the loss is seen a little after the unplug (tens of ms on a busy machine),
+    // the return within a look of 500 ms.
+    const qint64 gapMicros = events[lost + 1].durationMicros;
+    QVERIFY2(gapMicros >= 1800000 && gapMicros < 3000000, qPrintable(QString::number(gapMicros)));
+    QCOMPARE(said.captured(1), QString::number(double(gapMicros) / 1e6, 'f', 1));
     QVERIFY(eventTypes(events).indexOf(CaptureEvent::Type::Restarted) < 0);
     // The usual text once the note has been read.
     QTRY_COMPARE_WITH_TIMEOUT(
