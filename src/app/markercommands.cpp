@@ -9,8 +9,6 @@
 #include <QAction>
 #include <QStatusBar>
 
-#include <algorithm>
-
 MarkerCommands::MarkerCommands(CaptureStore *store, PlotDock *plot, MainWindowForm *form,
                                QObject *parent)
     : QObject(parent)
@@ -82,10 +80,9 @@ void MarkerCommands::eventsReset()
     const QVector<CaptureEvent> events = store->events();
     plot->markers().reset(events);
     plot->view()->dataChanged();
-    // A capture emptied while its marker's label was being typed: nothing is left to label.
+    // A Start only sets the marker's capture aside until the device answers, and a put-back
+    // brings it again: the label goes on being typed, and goes only with the marker itself.
     const qint64 asked = entry->marker().id;
-    if (asked != 0 && std::none_of(events.begin(), events.end(), [asked](const CaptureEvent &e) {
-            return e.id == asked;
-        }))
+    if (asked != 0 && !store->holds(asked))
         entry->dismiss();
 }

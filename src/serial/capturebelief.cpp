@@ -37,7 +37,9 @@ CaptureBelief::Change CaptureBelief::lost()
     // Until it shows otherwise, a device that was unplugged is believed to come back idle.
     settle(false, &change);
     watch.forgetPress();
-    const bool wasRunning = running;
+    // A start put back never ran: the capture set aside again had stopped, or never began, so
+    // the next press after the return begins a new one.
+    const bool wasRunning = running && !change.putBack;
     setRunning(false, &change);
     resumable = resumable || wasRunning;
     open = false;

@@ -9,6 +9,8 @@
 #include <QLocale>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 
 // More than this waiting in memory is handed to the writer at once.
@@ -249,6 +251,15 @@ bool CaptureStore::relabel(qint64 id, const QString &label)
         }
     }
     return found;
+}
+
+bool CaptureStore::holds(qint64 id) const
+{
+    const auto has = [id](const CaptureTimeline &timeline) {
+        return std::any_of(timeline.events.begin(), timeline.events.end(),
+                           [id](const CaptureEvent &event) { return event.id == id; });
+    };
+    return has(kept) || has(since);
 }
 
 qint64 CaptureStore::sizeInMemory() const

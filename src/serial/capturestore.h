@@ -78,6 +78,8 @@ public:
                           qint64 durationMicros = 0);
     // Gives the event with that id a label typed after it was placed; false when it is gone.
     bool relabel(qint64 id, const QString &label);
+    // Whether the event with that id is in the capture, or in the one a waiting start keeps aside.
+    bool holds(qint64 id) const;
     QVector<CaptureEvent> events() const { return view().events; }
     // When the bytes arrived: the capture held each point's offset at its moment. Merged: see
     // TimeRecord.

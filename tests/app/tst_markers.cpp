@@ -73,6 +73,8 @@ private slots:
     void landsAtTheMomentNotTheView();
     void labelTypedAfterwards_data();
     void labelTypedAfterwards();
+    void labelAcrossAStart_data();
+    void labelAcrossAStart();
 };
 
 void TestMarkers::keysNeverReachTheDevice_data()
@@ -233,6 +235,53 @@ void TestMarkers::labelTypedAfterwards()
     receivedOnlyX(device, console());
     if (QTest::currentTestFailed())
         return;
+}
+
+void TestMarkers::labelAcrossAStart_data()
+{
+    QTest::addColumn<bool>("answers"); // whether the device starts on its "s"
+    QTest::addColumn<bool>("enterFirst"); // Return before the Start's answer is known
+    QTest::addColumn<QStringList>("labels"); // of the markers the capture holds at the end
+    QTest::newRow("put back, Enter after") << false << false << QStringList{"rest 1"};
+    QTest::newRow("put back, Enter before") << false << true << QStringList{"rest 1"};
+    QTest::newRow("confirmed, the marker goes") << true << false << QStringList{};
+}
+
+// A Start sets the capture aside until the device answers: a label being typed for its marker
+// stays open meanwhile and keeps the keys, and goes only if the new capture begins.
+void TestMarkers::labelAcrossAStart()
+{
+    QFETCH(bool, answers);
+    QFETCH(bool, enterFirst);
+    QFETCH(QStringList, labels);
+    // Without a script the far end never answers: silence puts the capture back.
+    const auto device = answers ? std::make_unique<testkit::PtyDevice>(testkit::PtyDevice::Script{})
+                                : std::make_unique<testkit::PtyDevice>();
+    openConnected(device->path);
+    press("Ctrl+M");
+    press("type:rest");
+    press("Ctrl+S");
+    QVERIFY(markers().isEmpty()); // set aside
+    QVERIFY(!widget("markerEntry")->isHidden());
+    QVERIFY(widget("markerLabel")->hasFocus());
+    press("type: 1");
+    if (enterFirst)
+        press("Return");
+    if (answers) {
+        QTRY_VERIFY_WITH_TIMEOUT(widget("markerEntry")->isHidden(), 10000);
+        QTRY_VERIFY(console()->hasFocus());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(markers().size(), 1, 10000);
+        if (!enterFirst) {
+            QVERIFY(widget("markerLabel")->hasFocus());
+            press("Return");
+        }
+    }
+    QStringList held;
+    for (const CaptureEvent &marker : markers())
+        held << marker.label;
+    QCOMPARE(held, labels);
+    QVERIFY(widget("markerEntry")->isHidden());
 }
 
 QTEST_MAIN(TestMarkers)

@@ -228,6 +228,13 @@ void TestCaptureBelief::transitions_data()
     QTest::newRow("a press after a stop begins anew") << "p0 d50-2000/50 p2100 ?5000 l5100 r5200 p5300 d5350-7000/50 ?9000" << "begin confirm begin confirm" << true;
     QTest::newRow("lost while idle, a press begins anew") << "l0 r100 p200 d250-1000/50 ?4000" << "begin confirm" << true;
     QTest::newRow("connected by hand after a loss") << "p0 d50-2000/50 l2100 n2200 p3000 d3050-5000/50 ?7000" << "begin confirm begin confirm" << true;
+    // A return is resumable only if the capture really ran at the loss: a Start still waiting
+    // for its answer is put back, and the capture set aside again was not running.
+    QTest::newRow("lost before the answer to a start after a stop") << "p0 d50-2000/50 p2100 ?5000 p6000 l6100 r6200 p7000 d7050-9000/50" << "begin confirm begin putBack begin confirm" << true;
+    QTest::newRow("lost before the answer to a first start") << "p0 l100 r200 p1000 d1050-3000/50" << "begin putBack begin confirm" << true;
+    QTest::newRow("lost after a start after a stop was confirmed") << "p0 d50-2000/50 p2100 ?5000 p6000 d6050-8000/50 ?9000 l9100 r9200 p10000 d10050-12000/50" << "begin confirm begin confirm restart" << true;
+    QTest::newRow("lost with a short answer to a start in") << "p0 d50-2000/50 p2100 ?5000 p6000 d6050-6300/50 l6400 r6500 p7000 d7050-9000/50" << "begin confirm begin confirm restart" << true;
+    QTest::newRow("lost before the answer to a restart") << "p0 d50-2000/50 l2100 r2200 p3000 l3100 r3200 p4000 d4050-6000/50" << "begin confirm restart restart" << true;
     QTest::newRow("back on the stream, a press stops it") << "p0 d50-2000/50 l2100 r2200 d2250-5000/50 p5100 d5110-5200/50 ?9000" << "begin confirm" << false;
     // clang-format on
 }
