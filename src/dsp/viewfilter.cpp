@@ -38,7 +38,7 @@ void ViewFilter::design(const Settings &settings, double rate, int channels)
         float a[3 * kHighPassOrder / 2];
         liquid_iirdes(LIQUID_IIRDES_BUTTER, LIQUID_IIRDES_HIGHPASS, LIQUID_IIRDES_SOS,
                       kHighPassOrder, float(settings.highPassHz / rate), 0, 1, 60, b, a);
-        for (unsigned k = 0; k < kHighPassOrder / 2; ++k)
+        for (std::size_t k = 0; k < kHighPassOrder / 2; ++k)
             addSection(b[3 * k], b[3 * k + 1], b[3 * k + 2], a[3 * k], a[3 * k + 1], a[3 * k + 2]);
         highPass = true;
     }
