@@ -113,6 +113,30 @@ QJsonObject readBack(const QString &kind, const QString &path)
     return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
 }
 
+// A file of this row's own, named after its data tag.
+QString rowFile(const QTemporaryDir &dir, const QString &prefix, const QString &suffix)
+{
+    QString name = prefix + QString::fromLatin1(QTest::currentDataTag()) + '.' + suffix;
+    return dir.filePath(name.replace(' ', '_').replace(',', '_'));
+}
+
+// The annotations MNE read, in its order.
+struct Annotations
+{
+    QStringList texts;
+    QVector<double> onsets;
+};
+
+Annotations annotationsOf(const QJsonObject &back)
+{
+    Annotations read;
+    for (const QJsonValue &a : back["annotations"].toArray()) {
+        read.texts << a.toArray()[2].toString();
+        read.onsets << a.toArray()[0].toDouble();
+    }
+    return read;
+}
+
 } // namespace
 
 class TestCaptureExport : public QObject
@@ -201,10 +225,7 @@ void TestCaptureExport::roundTrip()
 
     const auto kind = CaptureExport::Format(format);
     const QString suffix = QStringList{"csv", "edf", "bdf"}[format];
-    const QString path = dir.filePath(QStringLiteral("%1.%2")
-                                          .arg(QTest::currentDataTag(), suffix)
-                                          .replace(' ', '_')
-                                          .replace(',', '_'));
+    const QString path = rowFile(dir, QString(), suffix);
     const CaptureExport::Outcome outcome
         = CaptureExport::run(path, kind, nominal, made.input, nullptr);
     QCOMPARE(outcome.reason, QString());
@@ -301,12 +322,7 @@ void TestCaptureExport::roundTrip()
     if (!lossless)
         QVERIFY2(outcome.report.contains(QStringLiteral("step")), qPrintable(outcome.report));
 
-    QStringList annotations;
-    QVector<double> onsets;
-    for (const QJsonValue &a : back["annotations"].toArray()) {
-        annotations << a.toArray()[2].toString();
-        onsets << a.toArray()[0].toDouble();
-    }
+    const auto [annotations, onsets] = annotationsOf(back);
     for (int m = 0; m < markerTexts.size(); ++m) {
         const int at = annotations.indexOf(markerTexts[m]);
         QVERIFY2(at >= 0, qPrintable(annotations.join('|')));
@@ -387,10 +403,7 @@ void TestCaptureExport::pausesKeepTheirTimes()
 
     const auto kind = CaptureExport::Format(format);
     const QString suffix = QStringList{"csv", "edf", "bdf"}[format];
-    const QString path = dir.filePath(QStringLiteral("paused-%1.%2")
-                                          .arg(QTest::currentDataTag(), suffix)
-                                          .replace(' ', '_')
-                                          .replace(',', '_'));
+    const QString path = rowFile(dir, QStringLiteral("paused-"), suffix);
     const CaptureExport::Outcome outcome
         = CaptureExport::run(path, kind, nominal, made.input, nullptr);
     QCOMPARE(outcome.reason, QString());
@@ -419,12 +432,7 @@ void TestCaptureExport::pausesKeepTheirTimes()
         return;
     }
 
-    QStringList annotations;
-    QVector<double> onsets;
-    for (const QJsonValue &a : back["annotations"].toArray()) {
-        annotations << a.toArray()[2].toString();
-        onsets << a.toArray()[0].toDouble();
-    }
+    const auto [annotations, onsets] = annotationsOf(back);
     const QString said = annotations.join('|');
     const QRegularExpression note(QStringLiteral("^pause: (\\d+) samples of fill follow$"));
     const int at = annotations.indexOf(note);
@@ -504,9 +512,7 @@ void TestCaptureExport::edfLimits()
     for (int m = 0; m < markers; ++m)
         made.input.events.append(marker(made, (m + 1) * (lineCount - 1) / markers, m + 1,
                                         m == markers - 1 ? label : QString()));
-    const QString path = dir.filePath(QStringLiteral("limits-%1.edf")
-                                          .arg(QString::fromLatin1(QTest::currentDataTag())
-                                                   .replace(QLatin1Char(' '), QLatin1Char('_'))));
+    const QString path = rowFile(dir, QStringLiteral("limits-"), QStringLiteral("edf"));
     const CaptureExport::Outcome outcome
         = CaptureExport::run(path, CaptureExport::Format::Edf, 0, made.input, nullptr);
     const QString text = outcome.reason + outcome.report;
@@ -518,9 +524,7 @@ void TestCaptureExport::edfLimits()
     }
     const QJsonObject back = readBack(QStringLiteral("edf"), path);
     QVERIFY(!back.isEmpty());
-    QStringList annotations;
-    for (const QJsonValue &a : back["annotations"].toArray())
-        annotations << a.toArray()[2].toString();
+    const QStringList annotations = annotationsOf(back).texts;
     const QString all = annotations.join('|');
     // Every marker, and no gap note pushed out by another.
     for (int m = 0; m < markers; ++m) {
